@@ -1,0 +1,36 @@
+# Windows build: the setup program (i686 and x86_64) and, on x86_64, the
+# Windows test programs that run under Wine.
+enable_language(RC)
+
+# Only system libraries; each is imported only for the functions used.
+set(CMAKE_C_STANDARD_LIBRARIES "-lkernel32 -luser32 -lgdi32 -ladvapi32 -lshell32 -lole32" CACHE STRING "" FORCE)
+set(CMAKE_CXX_STANDARD_LIBRARIES "${CMAKE_C_STANDARD_LIBRARIES}" CACHE STRING "" FORCE)
+set(CMAKE_CXX_FLAGS_RELEASE "-DNDEBUG" CACHE STRING "" FORCE)
+
+set(SETRUN_STUB_FLAGS
+  -Os -Wall -Wextra -Werror
+  -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables -fno-unwind-tables
+  -ffunction-sections -fdata-sections -fno-ident -fno-threadsafe-statics)
+
+# zlib is linked statically, inflate side only (the linker takes only the
+# objects the program calls).
+find_library(SETRUN_STATIC_ZLIB NAMES libz.a REQUIRED)
+find_path(SETRUN_ZLIB_INCLUDE zlib.h REQUIRED)
+
+add_library(setrun_core STATIC ${SETRUN_PORTABLE_SOURCES} ${SETRUN_WINDOWS_SOURCES})
+target_include_directories(setrun_core PUBLIC ${CMAKE_SOURCE_DIR} ${SETRUN_ZLIB_INCLUDE})
+target_compile_options(setrun_core PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${SETRUN_STUB_FLAGS}>)
+target_compile_definitions(setrun_core PUBLIC WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0501)
+target_link_libraries(setrun_core PUBLIC ${SETRUN_STATIC_ZLIB})
+
+add_executable(setrun WIN32 ${SETRUN_ENTRY_SOURCES})
+target_compile_options(setrun PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${SETRUN_STUB_FLAGS}>)
+target_include_directories(setrun PRIVATE ${CMAKE_SOURCE_DIR}/startup)
+target_link_libraries(setrun PRIVATE setrun_core)
+target_link_options(setrun PRIVATE
+  -static -static-libgcc -static-libstdc++ -s -Wl,--gc-sections
+  -Wl,-Map=${CMAKE_BINARY_DIR}/setrun.map)
+
+if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
+  include(cmake/windows-tests.cmake OPTIONAL)
+endif()

@@ -1,0 +1,2 @@
+list(APPEND SETRUN_PORTABLE_SOURCES
+  engine/data_source.cpp)

@@ -1,0 +1,245 @@
+// The byte format of an install package: the one definition shared by the
+// setup program (which reads it) and the package builder (which writes it).
+// Everything here is plain data and arithmetic; no Windows API.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+typedef uint8_t u8;
+typedef uint16_t u16;
+typedef uint32_t u32;
+typedef int32_t i32;
+
+// ---------------------------------------------------------------------------
+// Container
+
+// "wwgT)H": the six bytes in front of the first record header.
+static const u8 PackageMarker[6] = {0x77, 0x77, 0x67, 0x54, 0x29, 0x48};
+static const u32 PackageMarkerLength = 6;
+// The marker is searched from this file offset (the scan starts 8 bytes
+// earlier so that the buffer keeps the historical shape) ...
+static const u32 MarkerScanStart = 1012;
+static const u32 MarkerEarliest = 1020;
+// ... and must end within the first 200,000 bytes of the file.
+static const u32 MarkerWindow = 198988;
+static const u32 MarkerLatestEnd = MarkerScanStart + MarkerWindow;  // 200,000
+
+static const u32 RecordHeaderSize = 8;
+static const u16 RecordCompressed = 0x1;    // payload = u32 decoded length + zlib stream
+static const u16 RecordCompletedLog = 0x2;  // end header of a completed uninstaller
+
+enum RecordType : u16 {
+  RecordLayout = 0x1435,
+  RecordImageTable = 0x1436,
+  RecordBackdropImage = 0x1437,
+  RecordBackdropTitle = 0x1438,
+  RecordFileList = 0x143A,
+  RecordForcedPage = 0x143B,
+  RecordTitleStyle = 0x143D,
+  RecordGroup = 0x143E,
+  RecordUninstaller = 0x143F,
+  RecordResolutionList = 0x1444,
+  RecordRegistryEntries = 0x1445,
+  RecordEndOfTables = 0x7F7F,
+  // Records of the uninstall log.
+  LogFiles = 0x1235,
+  LogShortcuts = 0x1236,
+};
+
+static const u32 MaxGroups = 16;
+
+// ---------------------------------------------------------------------------
+// Layout record (0x1435) header
+
+enum LayoutOffset : u32 {
+  LayoutFlags = 0,
+  LayoutColourA = 4,
+  LayoutColourB = 8,
+  LayoutFrameWidth = 12,
+  LayoutFrameHeight = 16,
+  LayoutButtonBarFlags = 20,
+  LayoutDialogFont = 24,  // LOGFONTA, 60 bytes
+  LayoutButtonBarColour = 84,
+  LayoutButtonBarHeight = 88,
+  LayoutButtonBarCount = 92,
+  LayoutButtonBarControls = 96,
+  LayoutPageTable = 126,  // 11 x u32; slots 0 to 9 are used
+  LayoutHeaderSize = 170,
+};
+static const u32 LogFontSize = 60;
+static const u32 PageTableSlots = 11;
+static const u32 PageTableUsedSlots = 10;
+
+static const u32 LayoutFlagFullScreen = 0x2;
+static const u32 LayoutFlagGradient = 0x4;
+static const u32 LayoutFlagMaximised = 0x8;
+static const u32 LayoutFlagFramedBackdrop = 0x10;
+static const u32 LayoutFlagStretch = 0x20;
+static const u32 LayoutFlagTile = 0x40;
+static const u32 LayoutFlagCentreH = 0x100;
+static const u32 LayoutFlagRight = 0x200;
+static const u32 LayoutFlagCentreV = 0x1000;
+static const u32 LayoutFlagBottom = 0x2000;
+static const u32 LayoutFlagSilent = 0x4000;
+static const u32 LayoutFlagRestartQuestionWhenSilent = 0x8000;
+
+static const u32 ButtonBarEtchedLine = 0x1;
+static const u32 ButtonBarKeepVisualStyles = 0x2;
+
+static const u32 SystemColour = 0xFFFFFFFFu;
+
+// ---------------------------------------------------------------------------
+// Group record (0x143E)
+
+enum GroupOffset : u32 {
+  GroupFlags = 0,         // u16
+  GroupFlags2 = 2,        // u32
+  GroupDisplayName = 6,   // text
+  GroupSecondName = 14,   // text
+  GroupRegistryRoot = 18, // u32
+  GroupRegistryKey = 22,  // text
+  GroupRegistryValue = 26,
+  GroupDefaultFolder = 30,
+  GroupIniFile = 38,
+  GroupIniSection = 42,
+  GroupIniKey = 46,
+  GroupPageSequence = 50,  // 12 bytes, ended by 0xFF
+  GroupTextGroups = 62,    // 10 x u32
+  GroupHeaderSize = 102,
+};
+static const u32 GroupTextFieldCount = 8;
+static const u32 GroupTextFields[GroupTextFieldCount] = {
+    GroupDisplayName, GroupSecondName, GroupRegistryKey, GroupRegistryValue,
+    GroupDefaultFolder, GroupIniFile, GroupIniSection, GroupIniKey};
+static const u32 PageSequenceLength = 12;
+static const u8 PageSequenceEnd = 0xFF;
+static const u32 TextGroupCount = 10;
+
+static const u16 GroupFlagFullSpaceCount = 0x1;
+static const u16 GroupFlagFolderChangeable = 0x2;
+static const u16 GroupFlagFolderToRegistry = 0x4;
+static const u16 GroupFlagFolderToIni = 0x8;
+static const u16 GroupFlagAppendUninstaller = 0x10;
+static const u16 GroupFlagUninstallEntry = 0x20;
+static const u16 GroupFlagLaunchButton = 0x40;
+static const u16 GroupFlagRunCheckBox = 0x80;
+
+static const u32 Group2InstallBehindScenes = 0x20;
+static const u32 Group2NoFinishPage = 0x40;
+static const u32 Group2TitleInCaption = 0x20000000;
+
+enum PageKind : u8 {
+  PageWelcome = 0,
+  PageInformation = 1,
+  PageLicence = 2,
+  PageInstallFolder = 3,
+  PageReady = 4,
+  PageInstalling = 5,
+  PageFinish = 6,
+};
+
+// ---------------------------------------------------------------------------
+// File list record (0x143A) and its entries
+
+enum EntryOffset : u32 {
+  EntryLength = 0,      // u16
+  EntryState = 2,       // u16
+  EntryIconIndex = 4,   // u16
+  EntryDataOffset = 6,  // u32
+  EntryPackedSize = 10,
+  EntryKeptCopy = 14,
+  EntrySize = 18,
+  EntryChecksum = 22,
+  EntryFlags = 26,
+  EntryOptions = 30,
+  EntryDestination = 34,
+  EntryReserved = 38,
+  EntryFixedSize = 42,
+};
+static const u32 EntryVersionBlockSize = 20;
+static const u32 EntryFileTimesSize = 24;
+static const u32 EntryPackageStrings = 9;  // strings 0 to 8 ...
+static const u32 EntryCustomFolderString = 9;  // ... and 9 for the custom folder
+
+static const u16 EntryStateUninstaller = 0x2;
+
+static const u32 FileFlagCheckSpace = 0x1;
+static const u32 FileFlagCompareVersion = 0x2;
+static const u32 FileFlagCompareLanguage = 0x4;
+static const u32 FileFlagTimes = 0x8;
+static const u32 FileFlagOnlyIfAbsent = 0x40;
+static const u32 FileFlagNotLogged = 0x80;
+static const u32 FileFlagSourceFolder = 0x100;
+static const u32 FileFlagFolderEntry = 0x200;
+static const u32 FileFlagShared = 0x400;
+static const u32 FileFlagScreenSaver = 0x800;
+static const u32 FileFlagSelfRegister = 0x1000;
+static const u32 FileFlagWindowsMask = 0xFE000;  // bits 13 to 19
+static const u32 FileFlagStartMenuShortcut = 0x400000;
+static const u32 FileFlagDesktopShortcut = 0x800000;
+static const u32 FileFlagRunPhaseMask = 0x7000000;
+static const u32 FileFlagRunPhaseShift = 24;
+static const u32 FileFlagDocument = 0x8000000;
+static const u32 FileFlagWait = 0x10000000;
+static const u32 FileFlagDeferRun = 0x80000000u;
+
+static const u32 FileOptionReadOnly = 0x1000;
+static const u32 FileOptionRegisterMask = 0x6000;
+static const u32 FileOptionOrdinary = 0x80000000u;
+
+enum DestinationKind : u32 {
+  DestInstallDir = 0,
+  DestWindows = 1,
+  DestSystem = 2,
+  DestFonts = 3,
+  DestDesktop = 5,
+  DestCustom = 8,
+  DestDocuments = 9,
+  DestAppData = 10,
+};
+
+// Windows versions, one bit each (the platform classes of the run).
+static const u32 OsWin95 = 0x2000;
+static const u32 OsWin98 = 0x4000;
+static const u32 OsWinMe = 0x8000;
+static const u32 OsWinNT4 = 0x10000;
+static const u32 OsWin2000 = 0x20000;
+static const u32 OsWinXP = 0x40000;
+static const u32 OsWinVista = 0x80000;
+
+// ---------------------------------------------------------------------------
+// Little-endian access. Every caller has checked the bounds first.
+
+static inline u16 ReadU16(const u8* p) { return (u16)(p[0] | (p[1] << 8)); }
+static inline u32 ReadU32(const u8* p) {
+  return (u32)p[0] | ((u32)p[1] << 8) | ((u32)p[2] << 16) | ((u32)p[3] << 24);
+}
+static inline void WriteU16(u8* p, u16 v) {
+  p[0] = (u8)v;
+  p[1] = (u8)(v >> 8);
+}
+static inline void WriteU32(u8* p, u32 v) {
+  p[0] = (u8)v;
+  p[1] = (u8)(v >> 8);
+  p[2] = (u8)(v >> 16);
+  p[3] = (u8)(v >> 24);
+}
+
+// s = (s rotated left by 1 bit) + byte: the checksum of file data and the
+// instance key of the program path.
+static inline u32 RotateAddSum(u32 s, const u8* data, size_t n) {
+  for (size_t i = 0; i < n; ++i) s = ((s << 1) | (s >> 31)) + data[i];
+  return s;
+}
+
+// ---------------------------------------------------------------------------
+// Bounds-checked views of decoded records (shared by loader and inspector)
+
+// Length of the NUL-terminated string at `offset`, or -1 when it does not end
+// inside the record.
+static inline long StringLengthIn(const u8* record, u32 length, u32 offset) {
+  for (u32 i = offset; i < length; ++i)
+    if (record[i] == 0) return (long)(i - offset);
+  return -1;
+}

@@ -1,0 +1,177 @@
+// Decompression of zlib streams read from the package in bounded chunks.
+#include "package/inflate.h"
+
+#include <zlib.h>
+
+#include "engine/data_source.h"
+#include "wizard/messages.h"
+
+u32 InflateStatusWord;
+i32 PumpCountdown;
+
+static const u32 InputChunk = 8192;
+static const u32 OutputWindow = 32768;
+static const u32 PumpInterval = 4096;
+// Packages are made for the zlib 1.1.3 interface; later versions accept it.
+static const char ZlibInterface[] = "1.1.3";
+
+int ReadPackageData(FileHandle* source, void* buffer, u32 n) {
+  int failed = 0;
+  const u32 requested = n;
+  if (*source == DataSource && DataSource != InvalidFile) {
+    u8* at = (u8*)buffer;
+    while (n > 0) {
+      if (n <= VolumeBytesLeft) {
+        if (ReadExact(*source, at, n)) failed = 1;
+        else VolumeBytesLeft -= n;
+        break;
+      }
+      if (VolumeBytesLeft) {
+        if (ReadExact(*source, at, VolumeBytesLeft)) {
+          failed = 1;
+          break;
+        }
+        at += VolumeBytesLeft;
+        n -= VolumeBytesLeft;
+      }
+      VolumeBytesLeft = 0;
+      *source = OpenNextVolume();
+      if (*source == InvalidFile) {
+        failed = 1;
+        break;
+      }
+    }
+  } else {
+    failed = ReadExact(*source, buffer, n);
+  }
+  PumpCountdown -= (i32)requested;
+  if (PumpCountdown <= 0) {
+    PumpCountdown = PumpInterval;
+    PumpMessages(0);
+  }
+  return failed;
+}
+
+static int MapZlibResult(int result) {
+  if (result == Z_STREAM_END || result == Z_OK) return InflateOk;
+  return result == Z_MEM_ERROR ? InflateNoMemory : InflateDataError;
+}
+
+static void RecordFailure(u32 cls, int result) {
+  InflateStatusWord = (cls << 8) | ((u32)result & 0xFF);
+}
+
+// The bytes a stream of "the whole source" may still read.
+static u32 PackedBytes(FileHandle* source, u32 packedSize) {
+  if (packedSize != 0xFFFFFFFFu) return packedSize;
+  u32 length = FileLength(*source), position = TellFile(*source);
+  return length > position ? length - position : 0;
+}
+
+// The output side of one decompression: a file with its counters, or a
+// memory block.
+struct InflateOutput {
+  FileHandle file;  // InvalidFile for memory
+  u8* window;
+  u32 written;
+  u32 checksum;
+};
+
+// Writes out what the window holds. 0 or InflateWriteError.
+static int Drain(z_stream* z, InflateOutput* out) {
+  if (out->file == InvalidFile) return 0;
+  u32 produced = OutputWindow - z->avail_out;
+  if (produced) {
+    if (WriteExact(out->file, out->window, produced)) return InflateWriteError;
+    out->written += produced;
+    out->checksum = RotateAddSum(out->checksum, out->window, produced);
+  }
+  z->next_out = out->window;
+  z->avail_out = OutputWindow;
+  return 0;
+}
+
+static int RunInflate(z_stream* z, FileHandle* source, u32 left, u8* input,
+                      InflateOutput* out, u32 failClass) {
+  int result = Z_OK;
+  bool finishing = false;
+  while (!finishing) {
+    if (z->avail_in == 0) {
+      u32 chunk = left < InputChunk ? left : InputChunk;
+      left -= chunk;
+      if (chunk == 0) break;
+      if (ReadPackageData(source, input, chunk)) return InflateReadError;
+      z->next_in = input;
+      z->avail_in = chunk;
+    }
+    result = inflate(z, Z_NO_FLUSH);
+    if (result != Z_OK && result != Z_STREAM_END) RecordFailure(failClass, result);
+    if (int status = Drain(z, out)) return status;
+    if (result == Z_STREAM_END) finishing = true;
+    else if (result != Z_OK) return MapZlibResult(result);
+  }
+  // All input is in: Z_FINISH decides whether the stream ends here.
+  for (;;) {
+    u32 before = z->total_out;
+    result = inflate(z, Z_FINISH);
+    if (result != Z_OK && result != Z_STREAM_END) RecordFailure(failClass, result);
+    if (int status = Drain(z, out)) return status;
+    if (z->total_out == before || result != Z_OK) break;
+  }
+  int status = MapZlibResult(result);
+  if (status == InflateOk) InflateStatusWord = 0;
+  return status;
+}
+
+int InflateToFile(FileHandle output, FileHandle* source, u32 packedSize, u32* written,
+                  u32* checksum) {
+  if (written) *written = 0;
+  if (checksum) *checksum = 0;
+  if (packedSize == 0) return InflateOk;
+  u8* input = nullptr;
+  InflateOutput out = {output, nullptr, 0, 0};
+  if (!AllocBlock(InputChunk, &input) || !AllocBlock(OutputWindow, &out.window)) {
+    FreeBlock(&input);
+    return InflateNoMemory;
+  }
+  z_stream z = {};
+  z.next_out = out.window;
+  z.avail_out = OutputWindow;
+  int status;
+  int init = inflateInit_(&z, ZlibInterface, (int)sizeof(z_stream));
+  if (init != Z_OK) {
+    RecordFailure(InflateClassFileInit, init);
+    status = MapZlibResult(init);
+  } else {
+    status = RunInflate(&z, source, PackedBytes(source, packedSize), input, &out,
+                        InflateClassFile);
+    inflateEnd(&z);
+  }
+  FreeBlock(&input);
+  FreeBlock(&out.window);
+  if (written) *written = out.written;
+  if (checksum) *checksum = out.checksum;
+  return status;
+}
+
+int InflateToMemory(u8* destination, u32 capacity, FileHandle* source, u32 packedSize) {
+  if (packedSize == 0) return InflateOk;
+  u8* input = nullptr;
+  if (!AllocBlock(InputChunk, &input)) return InflateNoMemory;
+  InflateOutput out = {InvalidFile, nullptr, 0, 0};
+  z_stream z = {};
+  z.next_out = destination;
+  z.avail_out = capacity;
+  int status;
+  int init = inflateInit_(&z, ZlibInterface, (int)sizeof(z_stream));
+  if (init != Z_OK) {
+    RecordFailure(InflateClassMemoryInit, init);
+    status = MapZlibResult(init);
+  } else {
+    status = RunInflate(&z, source, PackedBytes(source, packedSize), input, &out,
+                        InflateClassMemory);
+    inflateEnd(&z);
+  }
+  FreeBlock(&input);
+  return status;
+}

@@ -1,0 +1,33 @@
+// Compressed streams: zlib streams read from the package in bounded chunks,
+// inflated into memory (record payloads) or into a file (installed files).
+#pragma once
+
+#include "package/files.h"
+
+enum InflateStatus {
+  InflateOk = 0,
+  InflateDataError = 1,
+  InflateNoMemory = 2,
+  InflateReadError = 3,
+  InflateWriteError = 4,
+};
+
+// Status word of the last failed decompression: (class << 8) | (zlib code & 0xFF).
+extern u32 InflateStatusWord;
+// Counts down the bytes read; every 4,096 bytes the message queue is pumped.
+extern i32 PumpCountdown;
+
+static const u32 InflateClassFileInit = 0x10;
+static const u32 InflateClassFile = 0x11;
+static const u32 InflateClassMemoryInit = 0x30;
+static const u32 InflateClassMemory = 0x31;
+
+// Reads n bytes. When `source` is the data source, reads continue across data
+// volumes and *source follows the volume change. 0, or 1 on failure.
+int ReadPackageData(FileHandle* source, void* buffer, u32 n);
+
+// packedSize: compressed bytes to consume; 0xFFFFFFFF = the whole length of
+// the source file; 0 = nothing to do.
+int InflateToFile(FileHandle output, FileHandle* source, u32 packedSize, u32* written,
+                  u32* checksum);
+int InflateToMemory(u8* destination, u32 capacity, FileHandle* source, u32 packedSize);

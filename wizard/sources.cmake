@@ -1,0 +1,2 @@
+list(APPEND SETRUN_WINDOWS_SOURCES
+  wizard/messages_win.cpp)
