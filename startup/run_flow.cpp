@@ -1,0 +1,91 @@
+// The parts of the run flow that need no Windows API.
+#include "startup/run_flow.h"
+
+#include "engine/run_entries.h"
+#include "package/tables.h"
+#include "startup/run_state.h"
+
+PlatformClass ClassifyPlatform(int known, u32 platformId, u32 major, u32 minor) {
+  PlatformClass c = {OsWin95, 0, 0, 0};
+  if (!known) return c;
+  if (platformId == 1) {  // the 9x family
+    if (major > 4 || (major == 4 && minor >= 90)) c.osClass = OsWinMe;
+    else if (major == 4 && minor >= 1) c.osClass = OsWin98;
+  } else if (platformId == 2) {  // the NT family
+    c.isWinNT = 1;
+    if (major < 5) {
+      c.osClass = OsWinNT4;
+      c.isWinNT4 = major == 4;
+    } else if (major == 5) {
+      c.osClass = minor == 0 ? OsWin2000 : OsWinXP;
+    } else {
+      c.osClass = OsWinVista;
+      c.isWinNT6 = 1;
+    }
+  }
+  return c;
+}
+
+u32 ProgramInstanceKey(const char* path) {
+  u32 n = 0;
+  while (path[n]) ++n;
+  return RotateAddSum(0, (const u8*)path, n);
+}
+
+int RunExitCode(int result, i32 installResult, i32 restartState) {
+  int code = result != 0 ? result : installResult;
+  return restartState != 0 ? ExitRestartNeeded : code;
+}
+
+void CutToDriveRoot(char* path) {
+  if (path[0] && path[0] != '\\' && path[1] == ':' && path[2]) path[3] = 0;
+}
+
+// Appends `text` at `*at`; 0 when it does not fit with its terminator.
+static int AppendText(char* out, u32 size, u32* at, const char* text) {
+  for (; *text; ++text) {
+    if (*at + 1 >= size) return 0;
+    out[(*at)++] = *text;
+  }
+  out[*at] = 0;
+  return 1;
+}
+
+int FormatScreenSaverCommand(char* command, u32 size, const char* systemFolder,
+                             const char* target) {
+  if (size == 0) return 0;
+  command[0] = 0;
+  u32 at = 0, folderLength = 0;
+  while (systemFolder[folderLength]) ++folderLength;
+  const char* separator = folderLength && systemFolder[folderLength - 1] == '\\' ? "" : "\\";
+  if (!systemFolder[0] || !target[0] || !AppendText(command, size, &at, "\"") ||
+      !AppendText(command, size, &at, systemFolder) ||
+      !AppendText(command, size, &at, separator) ||
+      !AppendText(command, size, &at, "rundll32.exe\" desk.cpl,InstallScreenSaver ") ||
+      !AppendText(command, size, &at, target)) {
+    command[0] = 0;
+    return 0;
+  }
+  return 1;
+}
+
+int HasDeferredRuns() {
+  if (CurrentGroup < 0 || (u32)CurrentGroup >= GroupCount) return 0;
+  const GroupTables& group = Groups[CurrentGroup];
+  const u8* list = group.fileList;
+  const u32 length = group.fileListLength;
+  if (!list || length < 4) return 0;
+  const u32 count = ReadU32(list);
+  u32 at = 4;
+  for (u32 i = 0; i < count; ++i) {
+    if (length - at < EntryFixedSize) break;
+    const u8* entry = list + at;
+    const u32 entryLength = ReadU16(entry + EntryLength);
+    if (entryLength < EntryFixedSize || entryLength > length - at) break;
+    const u32 flags = ReadU32(entry + EntryFlags);
+    const u32 phase = (flags & FileFlagRunPhaseMask) >> FileFlagRunPhaseShift;
+    if (phase >= 3 || (phase != 0 && (flags & FileFlagDeferRun))) return 1;
+    at += entryLength;
+  }
+  return 0;
+}
