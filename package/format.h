@@ -48,6 +48,10 @@ enum RecordType : u16 {
 };
 
 static const u32 MaxGroups = 16;
+// The forced-page record: u16 page kind, u16 group index; always stored.
+static const u32 ForcedPagePayloadSize = 4;
+// Each data volume starts with the u32 length of the data it holds.
+static const u32 VolumeLengthSize = 4;
 
 // ---------------------------------------------------------------------------
 // Layout record (0x1435) header
@@ -161,6 +165,14 @@ static const u32 EntryVersionBlockSize = 20;
 static const u32 EntryFileTimesSize = 24;
 static const u32 EntryPackageStrings = 9;  // strings 0 to 8 ...
 static const u32 EntryCustomFolderString = 9;  // ... and 9 for the custom folder
+static const u32 EntryMaxLength = 0xFFFF;      // the length field is a u16
+
+// Version block fields (offsets inside the block at EntryFixedSize).
+static const u32 VersionBlockMs = 0;
+static const u32 VersionBlockLs = 4;
+static const u32 VersionBlockSecondMs = 8;
+static const u32 VersionBlockSecondLs = 12;
+static const u32 VersionBlockLanguage = 16;
 
 static const u16 EntryStateUninstaller = 0x2;
 
@@ -184,7 +196,10 @@ static const u32 FileFlagDocument = 0x8000000;
 static const u32 FileFlagWait = 0x10000000;
 static const u32 FileFlagDeferRun = 0x80000000u;
 
+static const u32 FileOptionStartMenuWindowMask = 0x3;  // 1 minimised, 2 maximised
+static const u32 FileOptionDesktopWindowShift = 2;
 static const u32 FileOptionReadOnly = 0x1000;
+static const u32 FileOptionRegisterShift = 13;
 static const u32 FileOptionRegisterMask = 0x6000;
 static const u32 FileOptionOrdinary = 0x80000000u;
 
@@ -198,6 +213,7 @@ enum DestinationKind : u32 {
   DestDocuments = 9,
   DestAppData = 10,
 };
+static const u32 DestHighestKind = 10;
 
 // Windows versions, one bit each (the platform classes of the run).
 static const u32 OsWin95 = 0x2000;

@@ -1,0 +1,37 @@
+# The package builder setrunc and its tests (native build only).
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(TOMLPLUSPLUS REQUIRED IMPORTED_TARGET tomlplusplus)
+pkg_check_modules(LIBDEFLATE REQUIRED IMPORTED_TARGET libdeflate)
+find_package(Threads REQUIRED)
+
+set(SETRUNC_SOURCES
+  builder/codepage.cpp
+  builder/package_reader.cpp
+  builder/package_writer.cpp
+  builder/project.cpp
+  builder/texts.cpp)
+
+add_executable(setrunc builder/main.cpp ${SETRUNC_SOURCES})
+target_compile_options(setrunc PRIVATE ${SETRUN_NATIVE_WARNINGS})
+target_compile_definitions(setrunc PRIVATE
+  SETRUN_STUB_X86="${SETRUN_STUB_X86}" SETRUN_STUB_X64="${SETRUN_STUB_X64}")
+target_link_libraries(setrunc PRIVATE setrun_portable PkgConfig::TOMLPLUSPLUS
+  PkgConfig::LIBDEFLATE ZLIB::ZLIB Threads::Threads)
+
+# Builder tests: the builder's sources compiled with the sanitizers, linked
+# with the setup program's portable code (setrun_checked) so that packages
+# go through the real loader.
+find_package(GTest REQUIRED)
+include(GoogleTest)
+file(GLOB SETRUN_BUILDER_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/builder/*_test.cpp)
+if(SETRUN_BUILDER_TEST_SOURCES)
+  add_executable(setrun_builder_tests ${SETRUN_BUILDER_TEST_SOURCES} ${SETRUNC_SOURCES}
+    tests/support/ui_doubles.cpp)
+  target_compile_options(setrun_builder_tests PRIVATE ${SETRUN_NATIVE_WARNINGS})
+  target_compile_definitions(setrun_builder_tests PRIVATE
+    SETRUN_SOURCE_DIR="${CMAKE_SOURCE_DIR}" SETRUNC_PATH="$<TARGET_FILE:setrunc>")
+  target_link_libraries(setrun_builder_tests PRIVATE setrun_checked PkgConfig::TOMLPLUSPLUS
+    PkgConfig::LIBDEFLATE Threads::Threads GTest::gtest_main)
+  add_dependencies(setrun_builder_tests setrunc)
+  gtest_discover_tests(setrun_builder_tests DISCOVERY_TIMEOUT 60)
+endif()

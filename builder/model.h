@@ -1,0 +1,116 @@
+// The package as the builder holds it before encoding: every field of every
+// record, already resolved (texts in the target code page, sources found).
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "package/format.h"
+
+namespace setrunc {
+
+// A failure the user has to fix (bad project, missing file, ...). The text is
+// shown as it stands.
+struct BuildError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+using Bytes = std::vector<u8>;
+
+struct LogFont {
+  i32 height = -11;
+  i32 width = 0;
+  i32 escapement = 0;
+  i32 orientation = 0;
+  i32 weight = 400;
+  u8 italic = 0;
+  u8 underline = 0;
+  u8 strikeOut = 0;
+  u8 charSet = 0;
+  u8 outPrecision = 0;
+  u8 clipPrecision = 0;
+  u8 quality = 0;
+  u8 pitchAndFamily = 0;
+  std::string faceName = "Tahoma";  // at most 31 bytes
+};
+
+struct Layout {
+  u32 flags = 0;
+  u32 colourA = 0x00804000;  // COLORREF 0x00BBGGRR
+  u32 colourB = 0x00000000;
+  i32 frameWidth = 497;
+  i32 frameHeight = 360;
+  u32 buttonBarFlags = ButtonBarEtchedLine;
+  LogFont font;
+  u32 buttonBarColour = SystemColour;
+  i32 buttonBarHeight = 47;
+};
+
+// Where the data of a file entry comes from.
+struct FileData {
+  enum Kind { None, Path, Inline } kind = None;
+  std::string path;  // Path: read when the package is built
+  Bytes bytes;       // Inline
+};
+
+struct FileEntry {
+  u16 state = 0;  // EntryStateUninstaller for the uninstaller entry
+  u16 iconIndex = 0;
+  u32 flags = FileFlagWindowsMask;
+  u32 options = FileOptionOrdinary;
+  u32 destination = DestInstallDir;
+  u32 reserved = 0;
+  // Version block (written when flags & (CompareVersion | CompareLanguage)).
+  u32 versionMs = 0, versionLs = 0, language = 0;
+  // File times as FILETIME values (written when flags & FileFlagTimes):
+  // creation, last access, last write.
+  std::array<uint64_t, 3> times{};
+  // Entry strings 0 to 8, and 9 for the custom destination folder.
+  std::array<std::string, 10> strings;
+  FileData data;
+  // Size and checksum to store when there is no data (source-folder entries
+  // may name a file that is not packed). Ignored when data is given.
+  u32 sizeWithoutData = 0;
+  u32 checksumWithoutData = 0;
+  std::string origin;  // where the entry was defined, for messages
+};
+
+struct Group {
+  u16 flags = GroupFlagFolderChangeable;
+  u32 flags2 = 0;
+  std::optional<std::string> displayName;
+  std::optional<std::string> secondName;
+  u32 registryRoot = 2;
+  std::optional<std::string> registryKey;
+  std::optional<std::string> registryValue;
+  std::optional<std::string> defaultFolder;
+  std::optional<std::string> iniFile, iniSection, iniKey;
+  std::vector<u8> pages;  // page kinds, at most 11 (the end mark is added)
+  std::array<std::vector<std::string>, TextGroupCount> texts;
+  std::optional<Bytes> registryEntries;  // raw log records
+  std::vector<FileEntry> files;
+};
+
+struct ForcedPageRecord {
+  u16 page = 0;
+  u16 group = 0;
+};
+
+struct Project {
+  Layout layout;
+  std::optional<Bytes> imageTable;
+  std::optional<Bytes> uninstallerImage;
+  std::vector<Group> groups;
+  std::optional<ForcedPageRecord> forcedPage;
+  int compressionLevel = 9;  // 0 to 12
+  // Largest size of each output file (the program and every data volume);
+  // 0 = everything in the program file.
+  uint64_t volumeSize = 0;
+  unsigned threads = 0;  // 0 = one per core
+};
+
+}  // namespace setrunc

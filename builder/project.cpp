@@ -1,0 +1,858 @@
+#include "builder/project.h"
+
+#include <dirent.h>
+#include <fnmatch.h>
+#include <glob.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cctype>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <set>
+#include <sstream>
+#include <toml++/toml.h>
+
+#include "builder/codepage.h"
+#include "builder/package_writer.h"
+#include "builder/texts.h"
+
+namespace setrunc {
+
+namespace {
+
+struct Name {
+  const char* name;
+  u32 value;
+};
+
+const Name LayoutFlagNames[] = {
+    {"fullscreen", LayoutFlagFullScreen},   {"gradient", LayoutFlagGradient},
+    {"maximised", LayoutFlagMaximised},     {"framed_backdrop", LayoutFlagFramedBackdrop},
+    {"stretch", LayoutFlagStretch},         {"tile", LayoutFlagTile},
+    {"centre_h", LayoutFlagCentreH},        {"right", LayoutFlagRight},
+    {"centre_v", LayoutFlagCentreV},        {"bottom", LayoutFlagBottom},
+    {"silent", LayoutFlagSilent},           {"restart_question_when_silent", LayoutFlagRestartQuestionWhenSilent}};
+const Name ButtonBarFlagNames[] = {{"etched_line", ButtonBarEtchedLine},
+                                   {"keep_visual_styles", ButtonBarKeepVisualStyles}};
+const Name GroupFlagNames[] = {
+    {"full_space_count", GroupFlagFullSpaceCount}, {"folder_changeable", GroupFlagFolderChangeable},
+    {"folder_to_registry", GroupFlagFolderToRegistry}, {"folder_to_ini", GroupFlagFolderToIni},
+    {"append_uninstaller", GroupFlagAppendUninstaller}, {"uninstall_entry", GroupFlagUninstallEntry},
+    {"launch_button", GroupFlagLaunchButton},      {"run_checkbox", GroupFlagRunCheckBox}};
+const Name Group2FlagNames[] = {{"install_behind_scenes", Group2InstallBehindScenes},
+                                {"no_finish_page", Group2NoFinishPage},
+                                {"title_in_caption", Group2TitleInCaption}};
+const Name FileFlagNames[] = {
+    {"check_space", FileFlagCheckSpace},       {"compare_version", FileFlagCompareVersion},
+    {"compare_language", FileFlagCompareLanguage}, {"times", FileFlagTimes},
+    {"only_if_absent", FileFlagOnlyIfAbsent},   {"not_logged", FileFlagNotLogged},
+    {"source_folder", FileFlagSourceFolder},   {"folder_entry", FileFlagFolderEntry},
+    {"shared", FileFlagShared},                {"screen_saver", FileFlagScreenSaver},
+    {"self_register", FileFlagSelfRegister},   {"start_menu_shortcut", FileFlagStartMenuShortcut},
+    {"desktop_shortcut", FileFlagDesktopShortcut}, {"document", FileFlagDocument},
+    {"wait", FileFlagWait},                    {"defer_run", FileFlagDeferRun}};
+const Name WindowsNames[] = {{"95", OsWin95},     {"98", OsWin98},     {"me", OsWinMe},
+                             {"nt4", OsWinNT4},   {"2000", OsWin2000}, {"xp", OsWinXP},
+                             {"vista", OsWinVista}};
+const Name OptionNames[] = {{"read_only", FileOptionReadOnly}, {"ordinary", FileOptionOrdinary}};
+const Name DestinationNames[] = {{"install", DestInstallDir}, {"windows", DestWindows},
+                                 {"system", DestSystem},      {"fonts", DestFonts},
+                                 {"desktop", DestDesktop},    {"custom", DestCustom},
+                                 {"documents", DestDocuments}, {"appdata", DestAppData}};
+const Name PageNames[] = {{"welcome", PageWelcome},     {"information", PageInformation},
+                          {"licence", PageLicence},     {"license", PageLicence},
+                          {"folder", PageInstallFolder}, {"ready", PageReady},
+                          {"installing", PageInstalling}, {"finish", PageFinish}};
+const Name WindowStateNames[] = {{"normal", 0}, {"minimised", 1}, {"maximised", 2}};
+const Name RootNames[] = {{"HKCR", 0}, {"HKEY_CLASSES_ROOT", 0}, {"HKCU", 1},
+                          {"HKEY_CURRENT_USER", 1}, {"HKLM", 2}, {"HKEY_LOCAL_MACHINE", 2},
+                          {"HKU", 3}, {"HKEY_USERS", 3}};
+
+template <size_t N>
+std::string NameList(const Name (&names)[N]) {
+  std::string s;
+  for (const Name& n : names) s += (s.empty() ? "" : ", ") + std::string(n.name);
+  return s;
+}
+
+bool HasWildcard(const std::string& s) { return s.find_first_of("*?[") != std::string::npos; }
+
+bool IsDirectory(const std::string& p) {
+  struct stat st;
+  return stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string ToLower(std::string s) {
+  for (char& c : s) c = (char)std::tolower((unsigned char)c);
+  return s;
+}
+
+class Loader {
+ public:
+  Loader(std::string name, std::string baseDir, const Defines& defines)
+      : name_(std::move(name)), baseDir_(std::move(baseDir)), defines_(defines) {}
+
+  LoadedProject Load(const toml::table& root);
+
+ private:
+  std::string name_, baseDir_;
+  Defines defines_;
+  bool convert_ = true;  // UTF-8 to code page 1252
+  std::map<std::string, std::string> projectTexts_;  // project-wide overrides
+  std::vector<std::pair<std::string, const toml::node*>> projectTextNodes_;
+
+  [[noreturn]] void Fail(const toml::node* node, const std::string& key, const std::string& msg) {
+    std::ostringstream s;
+    s << name_;
+    if (node && node->source().begin.line) s << ":" << node->source().begin.line << ":" << node->source().begin.column;
+    s << ": " << key << ": " << msg;
+    throw BuildError(s.str());
+  }
+
+  static std::string Sub(const std::string& path, const std::string& key) {
+    return path.empty() ? key : path + "." + key;
+  }
+
+  void CheckKeys(const toml::table& t, const std::string& path,
+                 std::initializer_list<const char*> allowed) {
+    for (auto&& [k, v] : t) {
+      bool ok = false;
+      for (const char* a : allowed)
+        if (k.str() == a) ok = true;
+      if (!ok) {
+        std::string list;
+        for (const char* a : allowed) list += (list.empty() ? "" : ", ") + std::string(a);
+        std::ostringstream s;
+        s << name_ << ":" << k.source().begin.line << ":" << k.source().begin.column << ": "
+          << Sub(path, std::string(k.str())) << ": unknown key (known here: " << list << ")";
+        throw BuildError(s.str());
+      }
+    }
+  }
+
+  std::optional<std::string> RawString(const toml::table& t, const char* key,
+                                       const std::string& path) {
+    const toml::node* n = t.get(key);
+    if (!n) return std::nullopt;
+    if (!n->is_string()) Fail(n, Sub(path, key), "must be a string");
+    return n->as_string()->get();
+  }
+
+  // A text for the setup program: converted to the target code page.
+  std::string Ansi(const std::string& utf8, const toml::node* n, const std::string& key) {
+    if (utf8.find('\0') != std::string::npos) Fail(n, key, "must not contain a NUL character");
+    if (!convert_) return utf8;
+    std::string out, bad;
+    if (!Utf8ToCp1252(utf8, &out, &bad))
+      Fail(n, key, "contains " + bad + ", which code page 1252 cannot hold");
+    return out;
+  }
+
+  std::optional<std::string> Text(const toml::table& t, const char* key, const std::string& path) {
+    auto s = RawString(t, key, path);
+    if (!s) return s;
+    return Ansi(*s, t.get(key), Sub(path, key));
+  }
+
+  std::optional<int64_t> Int(const toml::table& t, const char* key, const std::string& path,
+                             int64_t lo, int64_t hi) {
+    const toml::node* n = t.get(key);
+    if (!n) return std::nullopt;
+    if (!n->is_integer()) Fail(n, Sub(path, key), "must be an integer");
+    int64_t v = n->as_integer()->get();
+    if (v < lo || v > hi)
+      Fail(n, Sub(path, key), "must lie between " + std::to_string(lo) + " and " + std::to_string(hi));
+    return v;
+  }
+
+  std::optional<bool> Bool(const toml::table& t, const char* key, const std::string& path) {
+    const toml::node* n = t.get(key);
+    if (!n) return std::nullopt;
+    if (!n->is_boolean()) Fail(n, Sub(path, key), "must be true or false");
+    return n->as_boolean()->get();
+  }
+
+  template <size_t N>
+  u32 Named(const toml::node* n, const std::string& key, const Name (&names)[N], const char* what) {
+    if (n->is_integer()) {
+      int64_t v = n->as_integer()->get();
+      if (v < 0 || v > 0xFFFFFFFFll) Fail(n, key, "must lie between 0 and 0xFFFFFFFF");
+      return (u32)v;
+    }
+    if (!n->is_string()) Fail(n, key, std::string("must be a ") + what + " name or a number");
+    std::string s = n->as_string()->get();
+    for (const Name& name : names)
+      if (ToLower(s) == ToLower(name.name)) return name.value;
+    Fail(n, key, "unknown " + std::string(what) + " '" + s + "' (known: " + NameList(names) + ")");
+  }
+
+  // A flag word: a number, or a list of flag names (and numbers) to combine.
+  template <size_t N>
+  std::optional<u32> Flags(const toml::table& t, const char* key, const std::string& path,
+                           const Name (&names)[N], bool* asNumber = nullptr) {
+    const toml::node* n = t.get(key);
+    if (!n) return std::nullopt;
+    std::string k = Sub(path, key);
+    if (asNumber) *asNumber = n->is_integer();
+    if (n->is_integer()) return Named(n, k, names, "flag");
+    if (!n->is_array()) Fail(n, k, "must be a number or a list of flag names");
+    u32 v = 0;
+    const toml::array& a = *n->as_array();
+    for (size_t i = 0; i < a.size(); ++i)
+      v |= Named(a.get(i), k + "[" + std::to_string(i) + "]", names, "flag");
+    return v;
+  }
+
+  // A COLORREF: a number, "#RRGGBB" or "system".
+  std::optional<u32> Colour(const toml::table& t, const char* key, const std::string& path) {
+    const toml::node* n = t.get(key);
+    if (!n) return std::nullopt;
+    std::string k = Sub(path, key);
+    if (n->is_integer()) {
+      int64_t v = n->as_integer()->get();
+      if (v < 0 || v > 0xFFFFFFFFll) Fail(n, k, "must lie between 0 and 0xFFFFFFFF");
+      return (u32)v;
+    }
+    if (n->is_string()) {
+      std::string s = n->as_string()->get();
+      if (ToLower(s) == "system") return SystemColour;
+      if (s.size() == 7 && s[0] == '#' &&
+          std::all_of(s.begin() + 1, s.end(), [](char c) { return std::isxdigit((unsigned char)c); })) {
+        u32 rgb = (u32)std::stoul(s.substr(1), nullptr, 16);
+        return ((rgb >> 16) & 0xFF) | (rgb & 0xFF00) | ((rgb & 0xFF) << 16);
+      }
+    }
+    Fail(n, k, "must be a colour: \"#RRGGBB\", \"system\" or a COLORREF number");
+  }
+
+  // ${NAME} in a source path.
+  std::string Expand(const std::string& s, const toml::node* n, const std::string& key) {
+    std::string out;
+    for (size_t i = 0; i < s.size();) {
+      if (s.compare(i, 2, "${") == 0) {
+        size_t end = s.find('}', i + 2);
+        if (end == std::string::npos) Fail(n, key, "'${' without '}'");
+        std::string var = s.substr(i + 2, end - i - 2);
+        auto it = defines_.find(var);
+        if (it == defines_.end())
+          Fail(n, key, "${" + var + "} is not defined (pass -D " + var + "=VALUE or set it in [defines])");
+        out += it->second;
+        i = end + 1;
+      } else {
+        out += s[i++];
+      }
+    }
+    return out;
+  }
+
+  std::string Resolve(const std::string& p) {
+    if (p.empty() || p[0] == '/' || baseDir_.empty()) return p;
+    return baseDir_ + "/" + p;
+  }
+
+  // A source path from the project: expanded and resolved.
+  std::optional<std::string> SourcePath(const toml::table& t, const char* key,
+                                        const std::string& path) {
+    auto s = RawString(t, key, path);
+    if (!s) return s;
+    std::string p = Expand(*s, t.get(key), Sub(path, key));
+    if (p.empty()) Fail(t.get(key), Sub(path, key), "must not be empty");
+    return Resolve(p);
+  }
+
+  Bytes ReadSource(const std::string& file, const toml::node* n, const std::string& key) {
+    struct stat st;
+    if (stat(file.c_str(), &st) != 0) Fail(n, key, "file not found: " + file);
+    try {
+      return ReadWholeFile(file);
+    } catch (const BuildError& e) {
+      Fail(n, key, e.what());
+    }
+  }
+
+  Bytes Hex(const toml::node* n, const std::string& key) {
+    if (!n->is_string()) Fail(n, key, "must be a string of hexadecimal digits");
+    std::string s;
+    for (char c : n->as_string()->get())
+      if (!std::isspace((unsigned char)c)) s += c;
+    if (s.size() % 2 || !std::all_of(s.begin(), s.end(), [](char c) { return std::isxdigit((unsigned char)c); }))
+      Fail(n, key, "must be pairs of hexadecimal digits");
+    Bytes out;
+    for (size_t i = 0; i < s.size(); i += 2) out.push_back((u8)std::stoul(s.substr(i, 2), nullptr, 16));
+    return out;
+  }
+
+  // Raw bytes given as a file path (`key`) or as hexadecimal digits (`key_hex`).
+  std::optional<Bytes> RawBytes(const toml::table& t, const char* key, const std::string& path) {
+    std::string hexKey = std::string(key) + "_hex";
+    const toml::node* hex = t.get(hexKey);
+    auto file = SourcePath(t, key, path);
+    if (file && hex) Fail(hex, Sub(path, hexKey), "give either '" + std::string(key) + "' or '" + hexKey + "'");
+    if (file) return ReadSource(*file, t.get(key), Sub(path, key));
+    if (hex) return Hex(hex, Sub(path, hexKey));
+    return std::nullopt;
+  }
+
+  void ReadTexts(const toml::node* n, const std::string& path, std::map<std::string, std::string>* out) {
+    if (!n->is_table()) Fail(n, path, "must be a table of \"g/n\" = \"text\"");
+    for (auto&& [k, v] : *n->as_table()) {
+      std::string key(k.str());
+      std::string full = path + ".\"" + key + "\"";
+      unsigned g, num;
+      if (!ParseTextKey(key, &g, &num)) {
+        std::ostringstream s;
+        s << name_ << ":" << k.source().begin.line << ":" << k.source().begin.column << ": " << full
+          << ": a text key is \"group/number\", group 0 to 9, number 0 to " << MaxTextNumber;
+        throw BuildError(s.str());
+      }
+      std::string text;
+      if (v.is_string()) {
+        text = v.as_string()->get();
+      } else if (v.is_table()) {
+        CheckKeys(*v.as_table(), full, {"file"});
+        auto file = SourcePath(*v.as_table(), "file", full);
+        if (!file) Fail(&v, full, "a text table needs 'file'");
+        Bytes b = ReadSource(*file, v.as_table()->get("file"), full + ".file");
+        text.assign(b.begin(), b.end());
+        if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
+      } else {
+        Fail(&v, full, "must be a string or { file = \"path\" }");
+      }
+      text = Ansi(text, &v, full);
+      std::string fault = CheckTextFormat(g, num, text);
+      if (!fault.empty()) Fail(&v, full, fault);
+      (*out)[std::to_string(g) + "/" + std::to_string(num)] = text;
+    }
+  }
+
+  static void ApplyTexts(const std::map<std::string, std::string>& texts, TextGroups* groups) {
+    for (const auto& [key, text] : texts) {
+      unsigned g, n;
+      ParseTextKey(key, &g, &n);
+      auto& list = (*groups)[g];
+      if (list.size() <= n) list.resize(n + 1);
+      list[n] = text;
+    }
+  }
+
+  Layout ReadLayout(const toml::table& t);
+  Group ReadGroup(const toml::table& t, const std::string& path, const std::string& title);
+  void ReadFiles(const toml::table& t, const std::string& path, Group* group, size_t groupIndex);
+  void CheckName(const std::string& name, const toml::node* n, const std::string& key, bool folder);
+};
+
+Layout Loader::ReadLayout(const toml::table& t) {
+  const std::string p = "layout";
+  CheckKeys(t, p, {"flags", "colour_a", "colour_b", "frame_width", "frame_height",
+                   "button_bar_flags", "button_bar_colour", "button_bar_height", "font"});
+  Layout l;
+  if (auto v = Flags(t, "flags", p, LayoutFlagNames)) l.flags = *v;
+  if (auto v = Colour(t, "colour_a", p)) l.colourA = *v;
+  if (auto v = Colour(t, "colour_b", p)) l.colourB = *v;
+  if (auto v = Int(t, "frame_width", p, 1, 10000)) l.frameWidth = (i32)*v;
+  if (auto v = Int(t, "frame_height", p, 1, 10000)) l.frameHeight = (i32)*v;
+  if (auto v = Flags(t, "button_bar_flags", p, ButtonBarFlagNames)) l.buttonBarFlags = *v;
+  if (auto v = Colour(t, "button_bar_colour", p)) l.buttonBarColour = *v;
+  if (auto v = Int(t, "button_bar_height", p, 0, 10000)) l.buttonBarHeight = (i32)*v;
+  if (const toml::node* n = t.get("font")) {
+    const std::string fp = "layout.font";
+    if (!n->is_table()) Fail(n, fp, "must be a table");
+    const toml::table& f = *n->as_table();
+    CheckKeys(f, fp, {"face", "height", "width", "escapement", "orientation", "weight", "italic",
+                      "underline", "strikeout", "charset", "out_precision", "clip_precision",
+                      "quality", "pitch_and_family"});
+    if (auto v = Text(f, "face", fp)) {
+      if (v->size() > 31) Fail(f.get("face"), fp + ".face", "a font name has at most 31 bytes");
+      l.font.faceName = *v;
+    }
+    const int64_t lo = INT32_MIN, hi = INT32_MAX;
+    if (auto v = Int(f, "height", fp, lo, hi)) l.font.height = (i32)*v;
+    if (auto v = Int(f, "width", fp, lo, hi)) l.font.width = (i32)*v;
+    if (auto v = Int(f, "escapement", fp, lo, hi)) l.font.escapement = (i32)*v;
+    if (auto v = Int(f, "orientation", fp, lo, hi)) l.font.orientation = (i32)*v;
+    if (auto v = Int(f, "weight", fp, 0, 1000)) l.font.weight = (i32)*v;
+    if (auto v = Bool(f, "italic", fp)) l.font.italic = *v;
+    if (auto v = Bool(f, "underline", fp)) l.font.underline = *v;
+    if (auto v = Bool(f, "strikeout", fp)) l.font.strikeOut = *v;
+    if (auto v = Int(f, "charset", fp, 0, 255)) l.font.charSet = (u8)*v;
+    if (auto v = Int(f, "out_precision", fp, 0, 255)) l.font.outPrecision = (u8)*v;
+    if (auto v = Int(f, "clip_precision", fp, 0, 255)) l.font.clipPrecision = (u8)*v;
+    if (auto v = Int(f, "quality", fp, 0, 255)) l.font.quality = (u8)*v;
+    if (auto v = Int(f, "pitch_and_family", fp, 0, 255)) l.font.pitchAndFamily = (u8)*v;
+  }
+  return l;
+}
+
+// A name relative to a destination folder: no drive, no leading backslash, no
+// "..", only characters Windows allows in file names.
+void Loader::CheckName(const std::string& name, const toml::node* n, const std::string& key,
+                       bool folder) {
+  if (name.empty()) Fail(n, key, "the file name is empty");
+  if (name.size() >= 260) Fail(n, key, "the file name is longer than 259 characters");
+  if (name[0] == '\\' || (name.size() > 1 && name[1] == ':'))
+    Fail(n, key, "'" + name + "' must be relative to its destination folder");
+  std::string part;
+  std::stringstream parts(name);
+  size_t count = 0, total = (size_t)std::count(name.begin(), name.end(), '\\') + 1;
+  while (std::getline(parts, part, '\\')) {
+    ++count;
+    if (part.empty() && !(folder && count == total)) Fail(n, key, "'" + name + "' has an empty folder name");
+    if (part == "..") Fail(n, key, "'" + name + "' leaves its destination folder");
+    for (unsigned char c : part)
+      if (c < 32 || std::strchr("<>:\"|?*", c))
+        Fail(n, key, "'" + name + "' has a character Windows does not allow in file names");
+  }
+}
+
+void Loader::ReadFiles(const toml::table& t, const std::string& path, Group* group,
+                       size_t groupIndex) {
+  CheckKeys(t, path,
+            {"source", "name", "destination", "custom_folder", "flags", "windows", "run", "options",
+             "start_menu_window", "desktop_window", "register_method", "icon_index",
+             "start_menu_folder", "start_menu_name", "start_menu_args", "start_menu_icon",
+             "desktop_name", "desktop_args", "desktop_icon", "run_args", "version", "language",
+             "times", "recursive", "exclude", "state", "reserved"});
+  FileEntry base;
+  base.origin = path;
+  bool flagsAsNumber = false;
+  u32 flags = 0;
+  if (auto v = Flags(t, "flags", path, FileFlagNames, &flagsAsNumber)) flags = *v;
+  if (!flagsAsNumber) {
+    u32 windows = FileFlagWindowsMask;
+    if (auto v = Flags(t, "windows", path, WindowsNames)) windows = *v;
+    flags |= windows;
+    if (auto v = Int(t, "run", path, 0, 7)) flags |= (u32)*v << FileFlagRunPhaseShift;
+  } else if (t.get("windows") || t.get("run")) {
+    Fail(t.get("flags"), Sub(path, "flags"), "a numeric flag word already holds 'windows' and 'run'");
+  }
+  u32 options = FileOptionOrdinary;
+  if (auto v = Flags(t, "options", path, OptionNames)) options = *v;
+  if (auto v = t.get("start_menu_window"))
+    options = (options & ~FileOptionStartMenuWindowMask) | Named(v, Sub(path, "start_menu_window"), WindowStateNames, "window state");
+  if (auto v = t.get("desktop_window"))
+    options = (options & ~(FileOptionStartMenuWindowMask << FileOptionDesktopWindowShift)) |
+              (Named(v, Sub(path, "desktop_window"), WindowStateNames, "window state") << FileOptionDesktopWindowShift);
+  if (auto v = Int(t, "register_method", path, 0, 3))
+    options = (options & ~FileOptionRegisterMask) | ((u32)*v << FileOptionRegisterShift);
+  base.options = options;
+  if (auto v = Int(t, "icon_index", path, 0, 0xFFFF)) base.iconIndex = (u16)*v;
+  if (auto v = Int(t, "state", path, 0, 0xFFFF)) base.state = (u16)*v;
+  if (auto v = Int(t, "reserved", path, 0, 0xFFFFFFFFll)) base.reserved = (u32)*v;
+  static const char* stringKeys[] = {nullptr, "start_menu_folder", "start_menu_name",
+                                     "start_menu_args", "start_menu_icon", "desktop_name",
+                                     "desktop_args", "desktop_icon", "run_args", "custom_folder"};
+  for (u32 i = 1; i < 10; ++i)
+    if (auto v = Text(t, stringKeys[i], path)) base.strings[i] = *v;
+  if (base.strings[EntryCustomFolderString].size() >= 260)
+    Fail(t.get("custom_folder"), Sub(path, "custom_folder"), "a folder has at most 259 characters");
+  if (!flagsAsNumber) {
+    if (!base.strings[2].empty()) flags |= FileFlagStartMenuShortcut;
+    if (!base.strings[5].empty()) flags |= FileFlagDesktopShortcut;
+  }
+  base.destination = t.get("custom_folder") ? DestCustom : DestInstallDir;
+  if (auto v = t.get("destination")) base.destination = Named(v, Sub(path, "destination"), DestinationNames, "destination");
+  if (base.destination == DestCustom && base.strings[EntryCustomFolderString].empty())
+    Fail(t.get("destination"), Sub(path, "destination"), "the custom destination needs 'custom_folder'");
+
+  // Version block.
+  std::optional<std::string> version = RawString(t, "version", path);
+  if (auto v = Int(t, "language", path, 0, 0xFFFFFFFFll)) {
+    base.language = (u32)*v;
+    if (!flagsAsNumber) flags |= FileFlagCompareLanguage;
+  }
+  bool versionFromFile = false;
+  if (version) {
+    if (!flagsAsNumber) flags |= FileFlagCompareVersion;
+    if (*version == "file") {
+      versionFromFile = true;
+    } else {
+      unsigned a, b, c, d;
+      char extra;
+      if (std::sscanf(version->c_str(), "%u.%u.%u.%u%c", &a, &b, &c, &d, &extra) != 4 || a > 0xFFFF ||
+          b > 0xFFFF || c > 0xFFFF || d > 0xFFFF)
+        Fail(t.get("version"), Sub(path, "version"), "must be \"a.b.c.d\" (each 0 to 65535) or \"file\"");
+      base.versionMs = (a << 16) | b;
+      base.versionLs = (c << 16) | d;
+    }
+  }
+  bool times = false;
+  if (const toml::node* n = t.get("times")) {
+    if (n->is_boolean()) {
+      times = n->as_boolean()->get();
+    } else if (n->is_date_time()) {
+      const toml::date_time dt = n->as_date_time()->get();
+      // Days from the civil date (proleptic Gregorian), then FILETIME.
+      int y = dt.date.year, m = dt.date.month, d = dt.date.day;
+      y -= m <= 2;
+      int era = (y >= 0 ? y : y - 399) / 400;
+      unsigned yoe = (unsigned)(y - era * 400);
+      unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+      unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+      int64_t days = (int64_t)era * 146097 + doe - 719468;
+      int64_t secs = days * 86400 + dt.time.hour * 3600 + dt.time.minute * 60 + dt.time.second;
+      if (dt.offset) secs -= dt.offset->minutes * 60;
+      uint64_t ft = (uint64_t)(secs + 11644473600ll) * 10000000ull + dt.time.nanosecond / 100;
+      base.times = {ft, ft, ft};
+      flags |= FileFlagTimes;
+    } else {
+      Fail(n, Sub(path, "times"), "must be true (the times of the source file) or a date-time");
+    }
+  }
+  if (times) flags |= FileFlagTimes;
+  base.flags = flags;
+
+  // The files the entry stands for.
+  std::optional<std::string> name = Text(t, "name", path);
+  if (name) std::replace(name->begin(), name->end(), '/', '\\');
+  std::optional<std::string> source = SourcePath(t, "source", path);
+  const toml::node* sourceNode = t.get("source");
+  const bool folderEntry = flags & FileFlagFolderEntry;
+  if (!source) {
+    if (!(flags & (FileFlagFolderEntry | FileFlagSourceFolder)))
+      Fail(&t, path, "needs 'source' (only folder and source-folder entries go without)");
+    if (!name) Fail(&t, path, "needs 'name'");
+    FileEntry e = base;
+    if (folderEntry && name->back() != '\\') *name += '\\';
+    CheckName(*name, t.get("name"), Sub(path, "name"), folderEntry);
+    e.strings[0] = *name;
+    if (versionFromFile) Fail(t.get("version"), Sub(path, "version"), "\"file\" needs a source");
+    if (times && !base.times[0]) Fail(t.get("times"), Sub(path, "times"), "true needs a source");
+    group->files.push_back(e);
+    return;
+  }
+  if (folderEntry) Fail(sourceNode, Sub(path, "source"), "a folder entry has no source");
+
+  struct Found {
+    std::string path, relative;
+  };
+  std::vector<Found> found;
+  std::vector<std::string> excludes;
+  if (const toml::node* n = t.get("exclude")) {
+    if (!n->is_array()) Fail(n, Sub(path, "exclude"), "must be a list of patterns");
+    for (auto&& p : *n->as_array()) {
+      if (!p.is_string()) Fail(&p, Sub(path, "exclude"), "must be a list of patterns");
+      excludes.push_back(p.as_string()->get());
+    }
+  }
+  bool recursive = Bool(t, "recursive", path).value_or(true);
+  auto excluded = [&](const std::string& relative) {
+    std::string base = relative.substr(relative.find_last_of('/') + 1);
+    for (const std::string& x : excludes)
+      if (fnmatch(x.c_str(), relative.c_str(), FNM_PATHNAME) == 0 || fnmatch(x.c_str(), base.c_str(), 0) == 0)
+        return true;
+    return false;
+  };
+  // Walks a folder in name order, so that the package does not depend on the
+  // order in which the file system lists it.
+  std::function<void(const std::string&, const std::string&)> walk = [&](const std::string& dir,
+                                                                         const std::string& rel) {
+    DIR* d = opendir(dir.c_str());
+    if (!d) Fail(sourceNode, Sub(path, "source"), "cannot read the folder " + dir);
+    std::vector<std::string> names;
+    while (dirent* ent = readdir(d))
+      if (std::strcmp(ent->d_name, ".") && std::strcmp(ent->d_name, "..")) names.push_back(ent->d_name);
+    closedir(d);
+    std::sort(names.begin(), names.end());
+    for (const std::string& n : names) {
+      std::string full = dir + "/" + n, r = rel.empty() ? n : rel + "/" + n;
+      if (excluded(r)) continue;
+      if (IsDirectory(full)) {
+        if (recursive) walk(full, r);
+      } else {
+        found.push_back({full, r});
+      }
+    }
+  };
+  bool many = false;
+  if (HasWildcard(*source)) {
+    many = true;
+    // Names are kept relative to the folder in front of the first wildcard.
+    size_t wild = source->find_first_of("*?[");
+    size_t cut = source->rfind('/', wild);
+    std::string fixed = cut == std::string::npos ? "" : source->substr(0, cut + 1);
+    glob_t g;
+    int r = glob(source->c_str(), 0, nullptr, &g);
+    if (r != 0 && r != GLOB_NOMATCH) Fail(sourceNode, Sub(path, "source"), "cannot search " + *source);
+    std::vector<std::string> matches(g.gl_pathv, g.gl_pathv + g.gl_pathc);
+    globfree(&g);
+    for (const std::string& m : matches) {
+      std::string rel = m.substr(fixed.size());
+      if (excluded(rel)) continue;
+      if (IsDirectory(m)) walk(m, rel);
+      else found.push_back({m, rel});
+    }
+    if (found.empty()) Fail(sourceNode, Sub(path, "source"), "no file matches " + *source);
+  } else if (IsDirectory(*source)) {
+    many = true;
+    walk(*source, "");
+    if (found.empty()) Fail(sourceNode, Sub(path, "source"), "the folder " + *source + " holds no file");
+  } else {
+    struct stat st;
+    if (stat(source->c_str(), &st) != 0) Fail(sourceNode, Sub(path, "source"), "file not found: " + *source);
+    found.push_back({*source, source->substr(source->find_last_of('/') + 1)});
+  }
+
+  for (const Found& f : found) {
+    FileEntry e = base;
+    std::string target;
+    if (many) {
+      std::string rel = f.relative;
+      std::replace(rel.begin(), rel.end(), '/', '\\');
+      std::string prefix = name.value_or("");
+      if (!prefix.empty() && prefix.back() != '\\') prefix += '\\';
+      target = prefix + Ansi(rel, sourceNode, Sub(path, "source"));
+      e.origin = path + " (" + f.path + ")";
+    } else {
+      target = name ? *name : Ansi(f.relative, sourceNode, Sub(path, "source"));
+    }
+    CheckName(target, name ? t.get("name") : sourceNode, Sub(path, name ? "name" : "source"), false);
+    e.strings[0] = target;
+    if (flags & FileFlagSourceFolder) {
+      // Not packed: it lies beside the setup program. Its size still counts.
+      Bytes b = ReadSource(f.path, sourceNode, Sub(path, "source"));
+      e.sizeWithoutData = (u32)b.size();
+      e.checksumWithoutData = RotateAddSum(0, b.data(), b.size());
+    } else {
+      e.data.kind = FileData::Path;
+      e.data.path = f.path;
+    }
+    if (versionFromFile) {
+      Bytes image = ReadSource(f.path, sourceNode, Sub(path, "source"));
+      if (!FindFileVersion(image, &e.versionMs, &e.versionLs))
+        Fail(t.get("version"), Sub(path, "version"), f.path + " has no version resource");
+    }
+    if (times) {
+      struct stat st;
+      if (stat(f.path.c_str(), &st) != 0) Fail(sourceNode, Sub(path, "source"), "file not found: " + f.path);
+      uint64_t ft = (uint64_t)((int64_t)st.st_mtim.tv_sec + 11644473600ll) * 10000000ull +
+                    (uint64_t)st.st_mtim.tv_nsec / 100;
+      e.times = {ft, ft, ft};
+    }
+    group->files.push_back(e);
+  }
+  (void)groupIndex;
+}
+
+Group Loader::ReadGroup(const toml::table& t, const std::string& path, const std::string& title) {
+  CheckKeys(t, path, {"name", "second_name", "title", "flags", "flags2", "registry", "folder", "ini",
+                      "pages", "texts", "registry_entries", "registry_entries_hex", "uninstaller",
+                      "uninstaller_log", "uninstaller_log_hex", "file"});
+  Group g;
+  g.displayName = Text(t, "name", path);
+  g.secondName = Text(t, "second_name", path);
+  g.defaultFolder = Text(t, "folder", path);
+  if (!g.defaultFolder) g.defaultFolder = "#Program Files#\\" + title;
+  if (g.defaultFolder->size() >= 260) Fail(t.get("folder"), Sub(path, "folder"), "a folder has at most 259 characters");
+  if (auto v = Flags(t, "flags", path, GroupFlagNames)) {
+    if (*v > 0xFFFF) Fail(t.get("flags"), Sub(path, "flags"), "the group flags are a 16-bit word");
+    g.flags = (u16)*v;
+  }
+  if (auto v = Flags(t, "flags2", path, Group2FlagNames)) g.flags2 = *v;
+  if (const toml::node* n = t.get("registry")) {
+    std::string p = Sub(path, "registry");
+    if (!n->is_table()) Fail(n, p, "must be a table { root, key, value }");
+    const toml::table& r = *n->as_table();
+    CheckKeys(r, p, {"root", "key", "value"});
+    if (const toml::node* root = r.get("root")) g.registryRoot = Named(root, p + ".root", RootNames, "registry root");
+    g.registryKey = Text(r, "key", p);
+    g.registryValue = Text(r, "value", p);
+  }
+  if (const toml::node* n = t.get("ini")) {
+    std::string p = Sub(path, "ini");
+    if (!n->is_table()) Fail(n, p, "must be a table { file, section, key }");
+    const toml::table& r = *n->as_table();
+    CheckKeys(r, p, {"file", "section", "key"});
+    g.iniFile = Text(r, "file", p);
+    g.iniSection = Text(r, "section", p);
+    g.iniKey = Text(r, "key", p);
+  }
+  if (const toml::node* n = t.get("pages")) {
+    std::string p = Sub(path, "pages");
+    if (!n->is_array()) Fail(n, p, "must be a list of page kinds");
+    const toml::array& a = *n->as_array();
+    if (a.size() > PageSequenceLength - 1) Fail(n, p, "at most 11 pages");
+    for (size_t i = 0; i < a.size(); ++i) {
+      u32 kind = Named(a.get(i), p + "[" + std::to_string(i) + "]", PageNames, "page");
+      if (kind > 10) Fail(a.get(i), p + "[" + std::to_string(i) + "]", "a page kind is 0 to 10");
+      g.pages.push_back((u8)kind);
+    }
+  } else {
+    g.pages = {PageWelcome, PageInstallFolder, PageReady, PageInstalling, PageFinish};
+  }
+  std::string groupTitle = title;
+  if (auto v = Text(t, "title", path)) groupTitle = *v;
+  g.texts = DefaultTexts(groupTitle);
+  ApplyTexts(projectTexts_, &g.texts);
+  if (const toml::node* n = t.get("texts")) {
+    std::map<std::string, std::string> texts;
+    ReadTexts(n, Sub(path, "texts"), &texts);
+    ApplyTexts(texts, &g.texts);
+  }
+  g.registryEntries = RawBytes(t, "registry_entries", path);
+
+  if (const toml::node* n = t.get("file")) {
+    std::string p = Sub(path, "file");
+    if (!n->is_array_of_tables()) Fail(n, p, "must be written [[group.file]]");
+    const toml::array& a = *n->as_array();
+    for (size_t i = 0; i < a.size(); ++i)
+      ReadFiles(*a.get(i)->as_table(), p + "[" + std::to_string(i) + "]", &g, 0);
+  }
+  auto uninstaller = Text(t, "uninstaller", path);
+  auto log = RawBytes(t, "uninstaller_log", path);
+  if (log && !uninstaller) Fail(t.get("uninstaller_log") ? t.get("uninstaller_log") : t.get("uninstaller_log_hex"),
+                                Sub(path, "uninstaller_log"), "needs 'uninstaller' (the file name of the uninstaller)");
+  if (uninstaller) {
+    // The uninstaller entry: its data is the start of the uninstall log,
+    // closed by an end header that the setup program overwrites.
+    FileEntry e;
+    e.state = EntryStateUninstaller;
+    e.origin = Sub(path, "uninstaller");
+    std::replace(uninstaller->begin(), uninstaller->end(), '/', '\\');
+    CheckName(*uninstaller, t.get("uninstaller"), e.origin, false);
+    e.strings[0] = *uninstaller;
+    e.data.kind = FileData::Inline;
+    if (log) e.data.bytes = *log;
+    Bytes end = EncodeRecordHeader(RecordEndOfTables, 0, 0);
+    e.data.bytes.insert(e.data.bytes.end(), end.begin(), end.end());
+    g.files.push_back(e);
+  }
+  // Two entries for the same target would overwrite each other; Windows file
+  // names do not differ by letter case.
+  std::map<std::string, std::string> targets;
+  for (const FileEntry& e : g.files) {
+    if (e.flags & (FileFlagFolderEntry | FileFlagSourceFolder)) continue;
+    std::string name = e.strings[0];
+    bool relative = e.destination == DestInstallDir || e.destination == DestDocuments ||
+                    e.destination == DestAppData;
+    if (!relative) name = name.substr(name.find_last_of('\\') + 1);
+    std::string key = std::to_string(e.destination) + "|" +
+                      (e.destination == DestCustom ? ToLower(e.strings[9]) : "") + "|" + ToLower(name);
+    auto [it, fresh] = targets.emplace(key, e.origin);
+    if (!fresh)
+      throw BuildError(name_ + ": " + path + ": " + it->second + " and " + e.origin + " both install '" +
+                       e.strings[0] + "'");
+  }
+  return g;
+}
+
+LoadedProject Loader::Load(const toml::table& root) {
+  CheckKeys(root, "", {"title", "stub", "output", "compression", "volume_size", "codepage",
+                       "uninstaller", "image_table", "forced_page", "defines", "texts", "layout",
+                       "group"});
+  LoadedProject out;
+  Project& p = out.project;
+  if (auto v = Int(root, "codepage", "", 0, 1252)) {
+    if (*v != 0 && *v != 1252) Fail(root.get("codepage"), "codepage", "must be 1252 or 0 (texts as they stand)");
+    convert_ = *v == 1252;
+  }
+  if (const toml::node* n = root.get("defines")) {
+    if (!n->is_table()) Fail(n, "defines", "must be a table of NAME = \"value\"");
+    for (auto&& [k, v] : *n->as_table()) {
+      if (!v.is_string()) Fail(&v, "defines." + std::string(k.str()), "must be a string");
+      defines_.emplace(std::string(k.str()), v.as_string()->get());  // -D wins
+    }
+  }
+  std::string title = Text(root, "title", "").value_or("Setup");
+  out.stub = RawString(root, "stub", "").value_or("x86");
+  if (out.stub != "x86" && out.stub != "x64") {
+    out.stub = Expand(out.stub, root.get("stub"), "stub");
+    out.stub = Resolve(out.stub);
+  }
+  if (auto o = RawString(root, "output", "")) out.output = Resolve(Expand(*o, root.get("output"), "output"));
+  if (auto v = Int(root, "compression", "", 0, 12)) p.compressionLevel = (int)*v;
+  if (const toml::node* n = root.get("volume_size")) {
+    uint64_t size = 0;
+    if (n->is_integer() && n->as_integer()->get() > 0) {
+      size = (uint64_t)n->as_integer()->get();
+    } else if (n->is_string()) {
+      std::string s = n->as_string()->get();
+      char* end = nullptr;
+      unsigned long long v = std::strtoull(s.c_str(), &end, 10);
+      std::string unit = ToLower(end ? end : "");
+      uint64_t mul = unit.empty() ? 1 : unit == "k" ? 1024 : unit == "m" ? 1024 * 1024 : unit == "g" ? 1024ull * 1024 * 1024 : 0;
+      if (end != s.c_str()) size = v * mul;
+    }
+    if (size <= VolumeLengthSize || size > 0xFFFFFFFFull)
+      Fail(n, "volume_size", "must be a size in bytes (or \"1440K\", \"650M\") above 4 bytes and below 4 GB");
+    p.volumeSize = size;
+  }
+  p.uninstallerImage = RawBytes(root, "uninstaller", "");
+  p.imageTable = RawBytes(root, "image_table", "");
+  if (const toml::node* n = root.get("texts")) {
+    ReadTexts(n, "texts", &projectTexts_);
+  }
+  if (const toml::node* n = root.get("layout")) {
+    if (!n->is_table()) Fail(n, "layout", "must be a table");
+    p.layout = ReadLayout(*n->as_table());
+  }
+  const toml::node* groups = root.get("group");
+  if (!groups) throw BuildError(name_ + ": group: the project has no install group (add [[group]])");
+  if (!groups->is_array_of_tables()) Fail(groups, "group", "must be written [[group]]");
+  const toml::array& a = *groups->as_array();
+  if (a.size() > MaxGroups) Fail(a.get(MaxGroups), "group", "a package holds at most 16 install groups");
+  for (size_t i = 0; i < a.size(); ++i)
+    p.groups.push_back(ReadGroup(*a.get(i)->as_table(), "group[" + std::to_string(i) + "]", title));
+  if (const toml::node* n = root.get("forced_page")) {
+    if (!n->is_table()) Fail(n, "forced_page", "must be a table { page, group }");
+    const toml::table& f = *n->as_table();
+    CheckKeys(f, "forced_page", {"page", "group"});
+    ForcedPageRecord r;
+    if (!f.get("page")) Fail(n, "forced_page", "needs 'page'");
+    u32 page = Named(f.get("page"), "forced_page.page", PageNames, "page");
+    if (page > 10) Fail(f.get("page"), "forced_page.page", "a page kind is 0 to 10");
+    r.page = (u16)page;
+    if (auto v = Int(f, "group", "forced_page", 0, (int64_t)p.groups.size() - 1)) r.group = (u16)*v;
+    p.forcedPage = r;
+  }
+  return out;
+}
+
+std::string DirectoryOf(const std::string& path) {
+  size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return "";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+}  // namespace
+
+LoadedProject LoadProjectText(const std::string& text, const std::string& name,
+                              const std::string& baseDir, const Defines& defines) {
+  toml::table root;
+  try {
+    root = toml::parse(text, name);
+  } catch (const toml::parse_error& e) {
+    std::ostringstream s;
+    s << name << ":" << e.source().begin.line << ":" << e.source().begin.column
+      << ": TOML syntax error: " << e.description();
+    throw BuildError(s.str());
+  }
+  Loader loader(name, baseDir, defines);
+  return loader.Load(root);
+}
+
+LoadedProject LoadProjectFile(const std::string& path, const Defines& defines) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw BuildError("cannot open the project file '" + path + "': " + std::strerror(errno));
+  std::stringstream s;
+  s << in.rdbuf();
+  return LoadProjectText(s.str(), path, DirectoryOf(path), defines);
+}
+
+bool FindFileVersion(const Bytes& image, u32* ms, u32* ls) {
+  // VS_FIXEDFILEINFO: signature 0xFEEF04BD, structure version, then the file
+  // version; it is 32-bit aligned inside the version resource.
+  for (size_t i = 0; i + 16 <= image.size(); i += 4) {
+    if (ReadU32(image.data() + i) == 0xFEEF04BDu) {
+      *ms = ReadU32(image.data() + i + 8);
+      *ls = ReadU32(image.data() + i + 12);
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace setrunc

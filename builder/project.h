@@ -1,0 +1,32 @@
+// The project file (TOML) and what it turns into.
+#pragma once
+
+#include <map>
+#include <string>
+
+#include "builder/model.h"
+
+namespace setrunc {
+
+using Defines = std::map<std::string, std::string>;
+
+struct LoadedProject {
+  Project project;
+  std::string stub;    // "x86", "x64", or a path (resolved against the project folder)
+  std::string output;  // from the project's `output` key, resolved; may be empty
+};
+
+// Reads a project. `defines` give values to ${NAME} in source paths (they win
+// over the project's own [defines]). Errors name the file, the line and the
+// key: "project.toml:12:3: group[1].file[2].destination: ...".
+LoadedProject LoadProjectFile(const std::string& path, const Defines& defines);
+// The same for a project held in memory; `name` is used in messages, `baseDir`
+// resolves relative paths.
+LoadedProject LoadProjectText(const std::string& text, const std::string& name,
+                              const std::string& baseDir, const Defines& defines);
+
+// The file version (dwFileVersionMS, dwFileVersionLS) of a Windows program,
+// read from its VS_FIXEDFILEINFO. Returns false when it has none.
+bool FindFileVersion(const Bytes& image, u32* ms, u32* ls);
+
+}  // namespace setrunc
