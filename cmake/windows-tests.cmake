@@ -1,0 +1,22 @@
+# Windows test programs, run by ctest under Wine (x86_64 build only).
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_SOURCE_DIR}/tests/wine/run-in-wine.sh)
+
+# GoogleTest built from Debian's sources with this toolchain.
+set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+# Each Windows test program: tests/wine/<name>_test.cpp linked with the
+# setup program's code.
+file(GLOB SETRUN_WINE_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/wine/*_test.cpp)
+foreach(source ${SETRUN_WINE_TEST_SOURCES})
+  get_filename_component(name ${source} NAME_WE)
+  add_executable(${name} ${source} ${CMAKE_SOURCE_DIR}/tests/wine/wine_main.cpp)
+  target_link_libraries(${name} PRIVATE setrun_core gtest)
+  target_link_options(${name} PRIVATE -static -static-libgcc -static-libstdc++)
+  add_test(NAME wine.${name} COMMAND ${name})
+  set_tests_properties(wine.${name} PROPERTIES TIMEOUT 300)
+endforeach()
+
+include(tests/wine/programs.cmake OPTIONAL)

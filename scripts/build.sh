@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Builds the setup program (32-bit and 64-bit) and the native tools into build/.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+jobs=$(nproc)
+
+configure() {  # folder, extra cmake arguments...
+  local dir=$1; shift
+  [ -f "$dir/build.ninja" ] || cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
+}
+
+configure build/win32 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake"
+cmake --build build/win32 -j "$jobs" --target setrun
+configure build/win64 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake"
+cmake --build build/win64 -j "$jobs"
+configure build/native -DSETRUN_STUB_X86="$root/build/win32/setrun.exe" \
+  -DSETRUN_STUB_X64="$root/build/win64/setrun.exe"
+cmake --build build/native -j "$jobs"
