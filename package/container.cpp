@@ -266,7 +266,9 @@ int LoadPackage() {
     RecordHeader header = {ReadU16(raw), ReadU16(raw + 2), ReadU32(raw + 4)};
     if (header.size == 0 && header.type != RecordEndOfTables) continue;
     u32 payloadStart = TellFile(file);
-    if (header.size > 0xFFFFFFFFu - payloadStart) {
+    // The end header's size field is not used (the data length word is), so
+    // only the other records must fit the 32-bit file space.
+    if (header.type != RecordEndOfTables && header.size > 0xFFFFFFFFu - payloadStart) {
       error = 1;
       break;
     }
@@ -306,6 +308,8 @@ void FreePackage() {
     group.recordLength = group.fileListLength = group.registryLength = 0;
   }
   GroupCount = 0;
+  // The groups are gone: a later load must not save InstallDir into a slot.
+  CurrentGroup = -1;
   CurrentGroupRecord = {nullptr, 0};
   FileCount = 0;
   FirstFileEntry = nullptr;

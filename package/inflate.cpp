@@ -71,15 +71,16 @@ static u32 PackedBytes(FileHandle* source, u32 packedSize) {
 // The output side of one decompression: a file with its counters, or a
 // memory block.
 struct InflateOutput {
-  FileHandle file;  // InvalidFile for memory
-  u8* window;
+  FileHandle file;
+  u8* window;       // null for memory
   u32 written;
   u32 checksum;
 };
 
-// Writes out what the window holds. 0 or InflateWriteError.
+// Writes out what the window holds. 0 or InflateWriteError. Output into
+// memory has no window; an invalid output file fails like any other write.
 static int Drain(z_stream* z, InflateOutput* out) {
-  if (out->file == InvalidFile) return 0;
+  if (!out->window) return 0;
   u32 produced = OutputWindow - z->avail_out;
   if (produced) {
     if (WriteExact(out->file, out->window, produced)) return InflateWriteError;
