@@ -9,25 +9,13 @@
 #include "paths/path_text.h"
 #include "paths/variables.h"
 #include "startup/run_state.h"
+#include "startup/system_library.h"
 #include "wizard/messages.h"
 
 namespace {
 
 typedef DWORD(WINAPI* VerFindFileProc)(DWORD, LPCSTR, LPCSTR, LPCSTR, LPSTR, PUINT, LPSTR, PUINT);
 typedef BOOL(WINAPI* FreeSpaceExProc)(LPCSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER);
-
-// A library of the system folder, loaded by its full path so that a file of
-// the same name beside the setup program is never picked up.
-HMODULE LoadSystemLibrary(const char* name) {
-  char path[PathSize];
-  UINT length = GetSystemDirectoryA(path, PathSize);
-  if (length == 0 || length >= PathSize) return nullptr;
-  if (!AddBackslash(path, PathSize)) return nullptr;
-  size_t nameLength = strlen(name);
-  if (strlen(path) + nameLength + 1 > PathSize) return nullptr;
-  memcpy(path + strlen(path), name, nameLength + 1);
-  return LoadLibraryA(path);
-}
 
 // Kind 2: the folder the version library recommends for a shared file, in
 // TargetPath (which holds the installation folder on entry). Returns 1 when
@@ -44,9 +32,11 @@ int SharedFileFolder(const char* baseName) {
   RemoveBackslash(TargetPath);
   GetWindowsDirectoryA(windows, PathSize);
   int inUse = 0;
-  HMODULE library = LoadSystemLibrary("version.dll");
+  // Loaded from the system folder by its full path, never from the folder
+  // the setup program runs from.
+  HMODULE library = (HMODULE)LoadSystemLibrary("version.dll");
   if (library) {
-    VerFindFileProc find = (VerFindFileProc)(void*)GetProcAddress(library, "VerFindFileA");
+    VerFindFileProc find = (VerFindFileProc)LibraryFunction(library, "VerFindFileA");
     if (find) {
       UINT currentLength = PathSize, recommendedLength = PathSize;
       DWORD result = find(VFFF_ISSHAREDFILE, baseName, windows, TargetPath, current,
