@@ -34,3 +34,7 @@ target_link_options(setrun PRIVATE
 if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
   include(cmake/windows-tests.cmake OPTIONAL)
 endif()
+
+# The program imports only libraries that Windows takes from its own folder.
+add_test(NAME stub.imports
+  COMMAND sh ${CMAKE_SOURCE_DIR}/tests/e2e/check-imports.sh ${CMAKE_OBJDUMP} $<TARGET_FILE:setrun>)
