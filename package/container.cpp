@@ -96,11 +96,22 @@ int ReadRecordPayload(FileHandle file, const RecordHeader* header, u8** data, u3
   return 0;
 }
 
-// A second record of a kind replaces the first.
+// A second record of a kind replaces the first. A slot whose payload could
+// not be read is left empty, with length 0.
 static int ReadInto(FileHandle file, const RecordHeader* header, u8** slot, u32* length) {
   FreeBlock(slot);
   u32 ignored;
-  return ReadRecordPayload(file, header, slot, length ? length : &ignored);
+  int error = ReadRecordPayload(file, header, slot, length ? length : &ignored);
+  if (error && length) *length = 0;
+  return error;
+}
+
+// A record that fails its structural check is released at once: the tables
+// that stay in place after a failed load hold only checked records.
+static int Reject(u8** slot, u32* length) {
+  FreeBlock(slot);
+  *length = 0;
+  return 31;
 }
 
 i32 ChooseBackdropVariant(const u8* pairs, i32 count, i32 screenWidth, i32 screenHeight) {
@@ -133,7 +144,7 @@ struct LoadState {
 static int HandleLayout(FileHandle file, const RecordHeader* header) {
   int error = ReadInto(file, header, &LayoutRecord, &LayoutLength);
   if (error) return error;
-  if (!CheckLayoutRecord({LayoutRecord, LayoutLength})) return 31;
+  if (!CheckLayoutRecord({LayoutRecord, LayoutLength})) return Reject(&LayoutRecord, &LayoutLength);
   u32 flags = ReadU32(LayoutRecord + LayoutFlags);
   if (flags & LayoutFlagSilent) {
     if (KeepInteractive) WriteU32(LayoutRecord + LayoutFlags, flags & ~LayoutFlagSilent);
@@ -148,7 +159,7 @@ static int HandleGroup(FileHandle file, const RecordHeader* header, LoadState* s
   int error = ReadInto(file, header, &group->record, &group->recordLength);
   if (error) return error;
   RecordView record = {group->record, group->recordLength};
-  if (!CheckGroupRecord(record)) return 31;
+  if (!CheckGroupRecord(record)) return Reject(&group->record, &group->recordLength);
   if (!group->folder && !AllocBlock(PathSize, &group->folder)) return 12;
   DetectInstallDir(record);
   CopyText(group->folder, InstallDir, PathSize);
@@ -213,7 +224,9 @@ static int HandleRecord(FileHandle file, const RecordHeader* header, LoadState* 
       GroupTables* group = &Groups[state->group];
       int error = ReadInto(file, header, &group->fileList, &group->fileListLength);
       if (error) return error;
-      return CheckFileList({group->fileList, group->fileListLength}) ? 0 : 31;
+      if (!CheckFileList({group->fileList, group->fileListLength}))
+        return Reject(&group->fileList, &group->fileListLength);
+      return 0;
     }
     case RecordForcedPage: {
       ForcedPageMode = 1;

@@ -692,6 +692,19 @@ TEST_F(PackageLoad, RejectsEveryMalformation) {
     EXPECT_EQ(LoadRecords(m.records), 0);
     EXPECT_LE(GroupCount, 16u);
     EXPECT_STREQ(GetText(7, 99), "");
+    // What stays loaded after the failure is only records that passed their
+    // checks; a rejected record leaves its slot empty.
+    if (LayoutRecord) EXPECT_TRUE(CheckLayoutRecord({LayoutRecord, LayoutLength}));
+    else EXPECT_EQ(LayoutLength, 0u);
+    for (const GroupTables& group : Groups) {
+      if (group.record) EXPECT_TRUE(CheckGroupRecord({group.record, group.recordLength}));
+      else EXPECT_EQ(group.recordLength, 0u);
+      if (group.fileList) EXPECT_TRUE(CheckFileList({group.fileList, group.fileListLength}));
+      else EXPECT_EQ(group.fileListLength, 0u);
+    }
+    if (!BackdropTitle) EXPECT_EQ(BackdropTitleLength, 0u);
+    if (!TitleStyle) EXPECT_EQ(TitleStyleLength, 0u);
+    if (!UninstallerImage) EXPECT_EQ(UninstallerLength, 0u);
   }
   // The unaltered package loads: each case above fails for its one change.
   Fresh();

@@ -1,0 +1,22 @@
+# libFuzzer target over the package reader. It needs clang
+# (-fsanitize=fuzzer); configure a separate build with CC=clang CXX=clang++
+# (tests/fuzz/run.sh does). Other compilers skip it.
+if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+  set(SETRUN_FUZZ_FLAGS -fsanitize=fuzzer-no-link,address,undefined
+      -fno-sanitize-recover=all -fno-omit-frame-pointer -g)
+
+  # The portable code again, instrumented for coverage and the sanitizers.
+  add_library(setrun_fuzzed STATIC ${SETRUN_PORTABLE_SOURCES} ${SETRUN_NATIVE_SOURCES})
+  target_include_directories(setrun_fuzzed PUBLIC ${CMAKE_SOURCE_DIR})
+  target_compile_options(setrun_fuzzed PUBLIC ${SETRUN_FUZZ_FLAGS})
+  target_link_libraries(setrun_fuzzed PUBLIC ZLIB::ZLIB)
+
+  add_executable(setrun_package_fuzz tests/fuzz/package_fuzz.cpp tests/support/ui_doubles.cpp)
+  target_link_libraries(setrun_package_fuzz PRIVATE setrun_fuzzed)
+  target_link_options(setrun_package_fuzz PRIVATE -fsanitize=fuzzer,address,undefined)
+
+  # The seed corpus: hand-assembled valid packages.
+  add_executable(setrun_fuzz_seeds tests/fuzz/make_seeds.cpp)
+  target_include_directories(setrun_fuzz_seeds PRIVATE ${CMAKE_SOURCE_DIR})
+  target_link_libraries(setrun_fuzz_seeds PRIVATE ZLIB::ZLIB)
+endif()
