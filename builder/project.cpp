@@ -741,7 +741,7 @@ Group Loader::ReadGroup(const toml::table& t, const std::string& path, const std
 
 LoadedProject Loader::Load(const toml::table& root) {
   CheckKeys(root, "", {"title", "stub", "output", "compression", "volume_size", "codepage",
-                       "uninstaller", "image_table", "forced_page", "defines", "texts", "layout",
+                       "uninstaller", "image_table", "image_table_hex", "forced_page", "defines", "texts", "layout",
                        "group"});
   LoadedProject out;
   Project& p = out.project;

@@ -1,0 +1,323 @@
+// Project files: what each key becomes, and the messages for faulty projects.
+#include <gtest/gtest.h>
+
+#include "builder/codepage.h"
+#include "builder/project.h"
+#include "builder/texts.h"
+#include "tests/builder/builder_support.h"
+
+using namespace builder_test;
+using setrunc::BuildError;
+using setrunc::LoadedProject;
+
+namespace {
+
+class ProjectFile : public ::testing::Test {
+ protected:
+  TempDir dir;
+  setrunc::Defines defines;
+
+  LoadedProject Load(const std::string& text) {
+    return setrunc::LoadProjectText(text, "demo.toml", dir.path(), defines);
+  }
+  // The message of the error the project raises ("" when it loads).
+  std::string Error(const std::string& text) {
+    try {
+      Load(text);
+    } catch (const BuildError& e) {
+      return e.what();
+    }
+    return "";
+  }
+};
+
+TEST_F(ProjectFile, AFewLinesMakeACompleteInstaller) {
+  WriteFile(dir / "app.exe", "program");
+  LoadedProject p = Load(
+      "title = \"Tool\"\n"
+      "[[group]]\n"
+      "[[group.file]]\n"
+      "source = \"app.exe\"\n");
+  EXPECT_EQ(p.stub, "x86");
+  ASSERT_EQ(p.project.groups.size(), 1u);
+  const setrunc::Group& g = p.project.groups[0];
+  EXPECT_EQ(*g.defaultFolder, "#Program Files#\\Tool");
+  EXPECT_EQ(g.texts[7][0], "Tool");
+  EXPECT_EQ(g.texts[7].size(), 33u);
+  EXPECT_EQ(g.pages, (std::vector<u8>{PageWelcome, PageInstallFolder, PageReady, PageInstalling, PageFinish}));
+  ASSERT_EQ(g.files.size(), 1u);
+  const setrunc::FileEntry& e = g.files[0];
+  EXPECT_EQ(e.strings[0], "app.exe");
+  EXPECT_EQ(e.flags, FileFlagWindowsMask);  // installed on every Windows version
+  EXPECT_EQ(e.options, FileOptionOrdinary);
+  EXPECT_EQ(e.destination, (u32)DestInstallDir);
+  EXPECT_EQ(e.data.path, dir / "app.exe");
+}
+
+TEST_F(ProjectFile, EveryKeyReachesItsField) {
+  WriteFile(dir / "a.dll", "dll");
+  WriteFile(dir / "licence.txt", "Terms \xE2\x82\xAC");
+  WriteFile(dir / "uninst.exe", "MZuninstaller");
+  LoadedProject p = Load(R"(
+title = "Caf\u00e9"
+stub = "x64"
+compression = 3
+volume_size = "1440K"
+uninstaller = "uninst.exe"
+image_table_hex = "01 02 03"
+forced_page = { page = "ready", group = 1 }
+texts = { "8/2" = "Quit" }
+[layout]
+flags = ["fullscreen", "gradient", "silent"]
+colour_a = "#102030"
+colour_b = 0x00123456
+frame_width = 600
+frame_height = 400
+button_bar_flags = ["etched_line", "keep_visual_styles"]
+button_bar_colour = "system"
+button_bar_height = 40
+font = { face = "Verdana", height = -12, weight = 700, italic = true, charset = 1 }
+[[group]]
+name = "Main"
+second_name = "Main 2"
+flags = ["folder_changeable", "uninstall_entry", "folder_to_registry"]
+flags2 = ["no_finish_page", 0x100]
+registry = { root = "HKCU", key = "Software\\Caf\u00e9", value = "Dir" }
+folder = "C:\\Caf\u00e9"
+ini = { file = "a.ini", section = "S", key = "K" }
+pages = ["welcome", "licence", 3, "finish"]
+texts = { "2/2" = { file = "licence.txt" }, "9/1" = "extra" }
+registry_entries_hex = "3712000010000000"
+uninstaller = "Uninstall.exe"
+uninstaller_log_hex = "AABB"
+[[group.file]]
+source = "a.dll"
+name = "sys/a.dll"
+destination = "system"
+flags = ["shared", "self_register", "check_space"]
+windows = ["xp", "vista"]
+run = 2
+options = ["read_only"]
+start_menu_window = "maximised"
+desktop_window = "minimised"
+register_method = 2
+icon_index = 4
+start_menu_folder = "Vendor"
+start_menu_name = "A.lnk"
+start_menu_args = "-a"
+start_menu_icon = "a.ico"
+desktop_name = "A desk.lnk"
+desktop_args = "-d"
+desktop_icon = "d.ico"
+run_args = "/s"
+version = "1.2.3.4"
+language = 0x409
+times = 2020-01-01T00:00:00Z
+[[group.file]]
+name = "data\\logs"
+flags = ["folder_entry"]
+[[group.file]]
+source = "a.dll"
+name = "b.dll"
+custom_folder = "#Windows#\\x"
+flags = 0x000FE401
+[[group]]
+)");
+  const setrunc::Project& pr = p.project;
+  EXPECT_EQ(p.stub, "x64");
+  EXPECT_EQ(pr.compressionLevel, 3);
+  EXPECT_EQ(pr.volumeSize, 1440u * 1024);
+  EXPECT_EQ(*pr.uninstallerImage, Bytes({'M', 'Z', 'u', 'n', 'i', 'n', 's', 't', 'a', 'l', 'l', 'e', 'r'}));
+  EXPECT_EQ(*pr.imageTable, Bytes({1, 2, 3}));
+  ASSERT_TRUE(pr.forcedPage);
+  EXPECT_EQ(pr.forcedPage->page, PageReady);
+  EXPECT_EQ(pr.forcedPage->group, 1);
+  EXPECT_EQ(pr.layout.flags, LayoutFlagFullScreen | LayoutFlagGradient | LayoutFlagSilent);
+  EXPECT_EQ(pr.layout.colourA, 0x00302010u);  // #RRGGBB becomes 0x00BBGGRR
+  EXPECT_EQ(pr.layout.colourB, 0x00123456u);
+  EXPECT_EQ(pr.layout.frameWidth, 600);
+  EXPECT_EQ(pr.layout.frameHeight, 400);
+  EXPECT_EQ(pr.layout.buttonBarFlags, 3u);
+  EXPECT_EQ(pr.layout.buttonBarColour, SystemColour);
+  EXPECT_EQ(pr.layout.buttonBarHeight, 40);
+  EXPECT_EQ(pr.layout.font.faceName, "Verdana");
+  EXPECT_EQ(pr.layout.font.height, -12);
+  EXPECT_EQ(pr.layout.font.weight, 700);
+  EXPECT_EQ(pr.layout.font.italic, 1);
+  EXPECT_EQ(pr.layout.font.charSet, 1);
+
+  ASSERT_EQ(pr.groups.size(), 2u);
+  const setrunc::Group& g = pr.groups[0];
+  EXPECT_EQ(*g.displayName, "Main");
+  EXPECT_EQ(*g.secondName, "Main 2");
+  EXPECT_EQ(g.flags, GroupFlagFolderChangeable | GroupFlagUninstallEntry | GroupFlagFolderToRegistry);
+  EXPECT_EQ(g.flags2, Group2NoFinishPage | 0x100u);
+  EXPECT_EQ(g.registryRoot, 1u);
+  EXPECT_EQ(*g.registryKey, "Software\\Caf\xE9");  // code page 1252
+  EXPECT_EQ(*g.registryValue, "Dir");
+  EXPECT_EQ(*g.defaultFolder, "C:\\Caf\xE9");
+  EXPECT_EQ(*g.iniFile, "a.ini");
+  EXPECT_EQ(*g.iniSection, "S");
+  EXPECT_EQ(*g.iniKey, "K");
+  EXPECT_EQ(g.pages, (std::vector<u8>{PageWelcome, PageLicence, PageInstallFolder, PageFinish}));
+  EXPECT_EQ(g.texts[2][2], "Terms \x80");
+  EXPECT_EQ(g.texts[9], (std::vector<std::string>{"", "extra"}));
+  EXPECT_EQ(g.texts[8][2], "Quit");  // project-wide text
+  EXPECT_EQ(g.texts[7][0], "Caf\xE9");
+  EXPECT_EQ(pr.groups[1].texts[8][2], "Quit");
+  EXPECT_EQ(*g.registryEntries, Bytes({0x37, 0x12, 0, 0, 0x10, 0, 0, 0}));
+
+  ASSERT_EQ(g.files.size(), 4u);
+  const setrunc::FileEntry& a = g.files[0];
+  EXPECT_EQ(a.strings[0], "sys\\a.dll");
+  EXPECT_EQ(a.destination, (u32)DestSystem);
+  EXPECT_EQ(a.flags, FileFlagShared | FileFlagSelfRegister | FileFlagCheckSpace | OsWinXP | OsWinVista |
+                         (2u << FileFlagRunPhaseShift) | FileFlagStartMenuShortcut | FileFlagDesktopShortcut |
+                         FileFlagCompareVersion | FileFlagCompareLanguage | FileFlagTimes);
+  EXPECT_EQ(a.options, FileOptionReadOnly | 2u | (1u << 2) | (2u << 13));
+  EXPECT_EQ(a.iconIndex, 4);
+  const char* strings[] = {"sys\\a.dll", "Vendor", "A.lnk", "-a", "a.ico", "A desk.lnk", "-d", "d.ico", "/s"};
+  for (int i = 0; i < 9; ++i) EXPECT_EQ(a.strings[i], strings[i]) << i;
+  EXPECT_EQ(a.versionMs, 0x00010002u);
+  EXPECT_EQ(a.versionLs, 0x00030004u);
+  EXPECT_EQ(a.language, 0x409u);
+  EXPECT_EQ(a.times[2], 132223104000000000ull);  // 2020-01-01 as a FILETIME
+
+  EXPECT_EQ(g.files[1].strings[0], "data\\logs\\");
+  EXPECT_EQ(g.files[1].data.kind, setrunc::FileData::None);
+  EXPECT_EQ(g.files[2].flags, 0x000FE401u);  // a number is taken as it stands
+  EXPECT_EQ(g.files[2].destination, (u32)DestCustom);
+  EXPECT_EQ(g.files[2].strings[9], "#Windows#\\x");
+
+  const setrunc::FileEntry& u = g.files[3];  // the uninstaller entry comes last
+  EXPECT_EQ(u.state, EntryStateUninstaller);
+  EXPECT_EQ(u.strings[0], "Uninstall.exe");
+  EXPECT_EQ(u.data.bytes, Bytes({0xAA, 0xBB, 0x7F, 0x7F, 0, 0, 0, 0, 0, 0}));
+}
+
+TEST_F(ProjectFile, FoldersAndPatternsAddFilesInNameOrder) {
+  std::system(("mkdir -p '" + (dir / "docs/b/c") + "'").c_str());
+  WriteFile(dir / "docs/z.txt", "z");
+  WriteFile(dir / "docs/a.txt", "a");
+  WriteFile(dir / "docs/skip.tmp", "t");
+  WriteFile(dir / "docs/b/c/deep.txt", "d");
+  WriteFile(dir / "docs/b/one.md", "1");
+  LoadedProject p = Load(
+      "[[group]]\n"
+      "[[group.file]]\nsource = \"docs\"\nname = \"help\"\nexclude = [\"*.tmp\"]\n"
+      "[[group.file]]\nsource = \"docs/b/*.md\"\n"
+      "[[group.file]]\nsource = \"docs\"\nname = \"flat\"\nrecursive = false\nexclude = [\"*.tmp\"]\n");
+  std::vector<std::string> names;
+  for (const auto& e : p.project.groups[0].files) names.push_back(e.strings[0]);
+  EXPECT_EQ(names, (std::vector<std::string>{"help\\a.txt", "help\\b\\c\\deep.txt", "help\\b\\one.md",
+                                             "help\\z.txt", "one.md", "flat\\a.txt", "flat\\z.txt"}));
+}
+
+TEST_F(ProjectFile, DefinesFillSourcePaths) {
+  WriteFile(dir / "built.exe", "x");
+  const std::string project =
+      "[defines]\nBIN = \"missing\"\n[[group]]\n[[group.file]]\nsource = \"${BIN}/built.exe\"\n";
+  EXPECT_NE(Error(project).find("file not found"), std::string::npos);
+  defines["BIN"] = dir.path();  // the command line wins over [defines]
+  EXPECT_EQ(Load(project).project.groups[0].files[0].strings[0], "built.exe");
+  std::string e = Error("[[group]]\n[[group.file]]\nsource = \"${NOPE}/a\"\n");
+  EXPECT_NE(e.find("demo.toml:3:"), std::string::npos) << e;
+  EXPECT_NE(e.find("${NOPE} is not defined"), std::string::npos) << e;
+}
+
+TEST_F(ProjectFile, ErrorsNameFileLineAndKey) {
+  struct Case {
+    std::string text, where, what;
+  };
+  WriteFile(dir / "a.txt", "a");
+  const Case cases[] = {
+      {"title = \"x\"\n[[group]\n", "demo.toml:2:", "TOML syntax error"},
+      {"title = \"x\"\ncolour = 1\n[[group]]\n", "demo.toml:2:1: colour:", "unknown key"},
+      {"[[group]]\nname = 1\n", "demo.toml:2:", "group[0].name: must be a string"},
+      {"[[group]]\n[[group.file]]\nsource = \"a.txt\"\ndestination = \"moon\"\n", "demo.toml:4:",
+       "group[0].file[0].destination: unknown destination 'moon'"},
+      {"[[group]]\n[[group.file]]\nsource = \"a.txt\"\nflagz = []\n", "demo.toml:4:1:",
+       "group[0].file[0].flagz: unknown key"},
+      {"[[group]]\n\n[[group.file]]\nsource = \"gone.txt\"\n", "demo.toml:4:", "file not found: " + (dir / "gone.txt")},
+      {"[[group]]\ntexts = { \"7/28\" = \"disk %s\" }\n", "demo.toml:2:", "group[0].texts.\"7/28\": may hold only a %d"},
+      {"[[group]]\ntexts = { \"7/x\" = \"a\" }\n", "demo.toml:2:", "a text key is \"group/number\""},
+      {"[layout]\nframe_width = -5\n[[group]]\n", "demo.toml:2:", "layout.frame_width: must lie between"},
+      {"[[group]]\n[[group.file]]\nsource = \"a.txt\"\nname = \"..\\\\evil.txt\"\n", "demo.toml:4:",
+       "leaves its destination folder"},
+      {"[[group]]\n[[group.file]]\nsource = \"a.txt\"\n[[group.file]]\nsource = \"a.txt\"\nname = \"A.TXT\"\n",
+       "demo.toml: group[0]:", "both install"},
+      {"[[group]]\nname = \"\xE4\xB8\xAD\"\n", "demo.toml:2:", "code page 1252 cannot hold"},
+      {"title = \"x\"\n", "demo.toml: group:", "no install group"},
+      {"forced_page = { page = \"ready\", group = 2 }\n[[group]]\n", "demo.toml:1:", "forced_page.group"},
+      {"[[group]]\npages = [\"welcome\", \"bogus\"]\n", "demo.toml:2:", "group[0].pages[1]: unknown page"},
+      {"[[group]]\n[[group.file]]\nname = \"x.txt\"\n", "demo.toml:2:", "needs 'source'"},
+      {"volume_size = \"12Q\"\n[[group]]\n", "demo.toml:1:", "volume_size"},
+  };
+  for (const Case& c : cases) {
+    std::string e = Error(c.text);
+    EXPECT_EQ(e.rfind(c.where, 0), 0u) << "message: " << e << "\nexpected it to start with " << c.where;
+    EXPECT_NE(e.find(c.what), std::string::npos) << "message: " << e << "\nexpected: " << c.what;
+  }
+}
+
+TEST_F(ProjectFile, ProjectFileFromDiskResolvesAgainstItsFolder) {
+  std::system(("mkdir -p '" + (dir / "proj/files") + "'").c_str());
+  WriteFile(dir / "proj/files/r.txt", "r");
+  WriteFile(dir / "proj/p.toml", "output = \"out/setup.exe\"\n[[group]]\n[[group.file]]\nsource = \"files/r.txt\"\n");
+  LoadedProject p = setrunc::LoadProjectFile(dir / "proj/p.toml", {});
+  EXPECT_EQ(p.output, dir / "proj/out/setup.exe");
+  EXPECT_EQ(p.project.groups[0].files[0].data.path, dir / "proj/files/r.txt");
+  EXPECT_THROW(setrunc::LoadProjectFile(dir / "none.toml", {}), BuildError);
+}
+
+TEST(CodePage, Utf8BecomesWindows1252) {
+  std::string out, bad;
+  ASSERT_TRUE(setrunc::Utf8ToCp1252("A\xC3\xA9\xE2\x82\xAC\xC5\xB8\xC2\xA0", &out, &bad));
+  EXPECT_EQ(out, "A\xE9\x80\x9F\xA0");
+  EXPECT_EQ(setrunc::Cp1252ToUtf8(out), "A\xC3\xA9\xE2\x82\xAC\xC5\xB8\xC2\xA0");
+  EXPECT_FALSE(setrunc::Utf8ToCp1252("\xE4\xB8\xAD", &out, &bad));  // not in the code page
+  EXPECT_FALSE(setrunc::Utf8ToCp1252("\xC2\x81", &out, &bad));      // unused position 0x81
+  EXPECT_FALSE(setrunc::Utf8ToCp1252("\xC3", &out, &bad));          // cut short
+  EXPECT_FALSE(setrunc::Utf8ToCp1252("\xFF", &out, &bad));
+}
+
+TEST(TextFormats, OnlyTheArgumentsTheSetupProgramPasses) {
+  using setrunc::CheckTextFormat;
+  EXPECT_EQ(CheckTextFormat(7, 28, "Insert disk %d, please"), "");
+  EXPECT_NE(CheckTextFormat(7, 28, "Insert disk %s"), "");
+  EXPECT_NE(CheckTextFormat(7, 28, "Disk %d of %d"), "");
+  EXPECT_EQ(CheckTextFormat(3, 8, "%d MB (100%%)"), "");
+  EXPECT_EQ(CheckTextFormat(4, 3, "Into %s."), "");
+  EXPECT_NE(CheckTextFormat(4, 3, "Into %s or %s."), "");
+  EXPECT_NE(CheckTextFormat(6, 5, "Failed: %d"), "");
+  EXPECT_NE(CheckTextFormat(7, 32, "%n"), "");
+  EXPECT_NE(CheckTextFormat(7, 32, "100%"), "");
+  // Result messages are formats only when they hold "%s".
+  EXPECT_EQ(CheckTextFormat(7, 18, "Damaged: 100% sure"), "");
+  EXPECT_EQ(CheckTextFormat(7, 18, "Damaged: %s"), "");
+  EXPECT_NE(CheckTextFormat(7, 18, "%s: %s"), "");
+  EXPECT_EQ(CheckTextFormat(0, 2, "%s %d %n"), "");  // never formatted
+}
+
+TEST(TextKeys, GroupSlashNumber) {
+  unsigned g = 99, n = 99;
+  EXPECT_TRUE(setrunc::ParseTextKey("7/31", &g, &n));
+  EXPECT_EQ(g, 7u);
+  EXPECT_EQ(n, 31u);
+  for (const char* bad : {"10/1", "7/", "/3", "7-3", "a/b", "7/1000", "07/1x"})
+    EXPECT_FALSE(setrunc::ParseTextKey(bad, &g, &n)) << bad;
+}
+
+TEST(FileVersion, ReadFromTheFixedFileInfo) {
+  Bytes image(64, 0);
+  WriteU32(&image[20], 0xFEEF04BDu);
+  WriteU32(&image[28], 0x00050006u);
+  WriteU32(&image[32], 0x00070008u);
+  u32 ms = 0, ls = 0;
+  ASSERT_TRUE(setrunc::FindFileVersion(image, &ms, &ls));
+  EXPECT_EQ(ms, 0x00050006u);
+  EXPECT_EQ(ls, 0x00070008u);
+  EXPECT_FALSE(setrunc::FindFileVersion(Bytes(64, 0), &ms, &ls));
+}
+
+}  // namespace
