@@ -1,0 +1,16 @@
+// Overwrite and version rules: whether an existing file may be replaced, how
+// a new file takes its place, and the shared-file counts.
+#pragma once
+
+#include "package/format.h"
+
+// 1: the packaged file may replace the existing one at TargetPath; 0: keep it.
+int KeepExistingByVersion(const u8* entry);
+// Puts tempPath in TargetPath's place; leaves the entry state 23, 25, 27 or
+// 500.
+void ReplaceTarget(u8* entry, const char* tempPath);
+// The fallback for a target that cannot be removed.
+void CompareWithTarget(u8* entry, const char* tempPath);
+// Adds one to the SharedDLLs count of TargetPath.
+void IncrementSharedCount();
+
