@@ -77,6 +77,24 @@ struct InflateOutput {
   u32 checksum;
 };
 
+// 8 b0 + 4 b1 + 2 b2 + b3 for the bytes b0 (lowest) to b3 of w.
+static inline u32 WeighFour(u32 w) {
+  u32 pairs = ((w & 0x00FF00FFu) << 1) + ((w >> 8) & 0x00FF00FFu);
+  return ((pairs & 0xFFFFu) << 2) + (pairs >> 16);
+}
+
+// The rotate-and-add sum over produced output, eight bytes a step: from s,
+// eight bytes b0..b7 lead to rotl(s, 8) + (128 b0 + 64 b1 + ... + b7) unless
+// one of the inner additions carries into bit 31, which needs bits 8 to 23 of
+// s all set; such steps (about one in 65,536) take the byte loop.
+static u32 SumOutput(u32 s, const u8* data, u32 n) {
+  for (; n >= 8; data += 8, n -= 8) {
+    if (((s >> 8) & 0xFFFFu) == 0xFFFFu) s = RotateAddSum(s, data, 8);
+    else s = ((s << 8) | (s >> 24)) + (WeighFour(ReadU32(data)) << 4) + WeighFour(ReadU32(data + 4));
+  }
+  return RotateAddSum(s, data, n);
+}
+
 // Writes out what the window holds. 0 or InflateWriteError. Output into
 // memory has no window; an invalid output file fails like any other write.
 static int Drain(z_stream* z, InflateOutput* out) {
@@ -85,7 +103,7 @@ static int Drain(z_stream* z, InflateOutput* out) {
   if (produced) {
     if (WriteExact(out->file, out->window, produced)) return InflateWriteError;
     out->written += produced;
-    out->checksum = RotateAddSum(out->checksum, out->window, produced);
+    out->checksum = SumOutput(out->checksum, out->window, produced);
   }
   z->next_out = out->window;
   z->avail_out = OutputWindow;
