@@ -174,30 +174,35 @@ int CreateFolderChain(const char* path) {
   }
   memcpy(copy, path, length + 1);
   // Whatever follows the last backslash (a file name, or a last folder name
-  // without its backslash) is not created.
-  char* last = strrchr(copy, '\\');
-  if (last) last[1] = 0;
+  // without its backslash) is not created; a path without any backslash is
+  // a bare file name and needs no folder.
   int result = 0;
-  u32 start = FolderWalkStart(copy);
-  if (!copy[start]) {
-    if (CopyText(folder, copy, PathSize) != strlen(copy)) {
+  char* last = strrchr(copy, '\\');
+  if (last) {
+    last[1] = 0;
+    // Entering each folder moves the current folder along, so the walk
+    // needs the full path from the start.
+    char full[PathSize];
+    DWORD fullLength = GetFullPathNameA(copy, PathSize, full, nullptr);
+    if (fullLength == 0 || fullLength >= PathSize) {
       result = 1;
     } else {
-      RemoveBackslash(folder);
-      if (!EnterOrCreate(folder)) result = 1;
-    }
-  } else {
-    for (const char* slash = copy + start; slash; slash = strchr(slash + 1, '\\')) {
-      u32 end = (u32)(slash - copy);
-      if (end >= PathSize) {
-        result = 1;
-        break;
+      u32 start = FolderWalkStart(full);
+      if (!full[start]) {
+        // A drive root or share alone.
+        CopyText(folder, full, PathSize);
+        RemoveBackslash(folder);
+        if (!EnterOrCreate(folder)) result = 1;
       }
-      memcpy(folder, copy, end);
-      folder[end] = 0;
-      if (!EnterOrCreate(folder)) {
-        result = 1;
-        break;
+      for (const char* slash = full[start] ? full + start : nullptr; slash;
+           slash = strchr(slash + 1, '\\')) {
+        u32 end = (u32)(slash - full);
+        memcpy(folder, full, end);
+        folder[end] = 0;
+        if (!EnterOrCreate(folder)) {
+          result = 1;
+          break;
+        }
       }
     }
   }
