@@ -136,8 +136,9 @@ static int IsLockedError(DWORD error) {
 void ReplaceTarget(u8* entry, const char* tempPath) {
   SetState(entry, StateDenied);
   DWORD attributes = GetFileAttributesA(TargetPath);
-  if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY) &&
-      (attributes & FILE_ATTRIBUTE_READONLY)) {
+  // A folder of that name can be neither replaced now nor moved over later.
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
     SetFileAttributesA(TargetPath, attributes & ~FILE_ATTRIBUTE_READONLY);
     if (DeleteFileA(TargetPath)) {
       // The target is gone: a copy that cannot be renamed leaves the state 27.

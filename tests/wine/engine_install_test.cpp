@@ -414,3 +414,40 @@ TEST_F(EngineTest, ATargetPathTooLongStopsWithCode17) {
   EXPECT_EQ(std::string(ErrorDetail).find(install_), 0u);
   FinishInstallation();
 }
+
+TEST_F(EngineTest, ATargetThatCannotBeReplacedStopsWithCode22) {
+  // A folder stands where the file should go: it can be neither replaced
+  // nor moved over.
+  pkg_.files = {MakeFile("first.txt", 10, 23), MakeFile("taken", 100, 24),
+                MakeFile("after.txt", 10, 25)};
+  Load();
+  ASSERT_TRUE(CreateDirectoryA(install_.c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryA(In("taken").c_str(), nullptr));
+  EXPECT_EQ(InstallAll(), 1);
+  EXPECT_EQ(InstallResult, 22);
+  EXPECT_EQ(std::string(ErrorDetail), In("taken"));
+  EXPECT_EQ(State(0), 25);
+  EXPECT_EQ(State(1), 27);
+  EXPECT_EQ(State(2), 0);
+  EXPECT_FALSE(Exists(In("taken.$$A")));
+  EXPECT_FALSE(Exists(In("after.txt")));
+  FinishInstallation();
+}
+
+TEST_F(EngineTest, ASilentInstallationRunsToTheEnd) {
+  pkg_.files = {MakeFile("one.txt", 100, 26), MakeFile("two.txt", 100, 27)};
+  Load();
+  InstallWithoutPage();
+  EXPECT_EQ(InstallResult, 0);
+  EXPECT_EQ(EngineBusy, 0);
+  EXPECT_EQ(ReadAll(In("two.txt")), pkg_.files[1].data);
+  EXPECT_EQ(DataSource, InvalidFile);
+}
+
+TEST_F(EngineTest, QuitDuringAPageEndsItAsCancel) {
+  PageResult = 0;
+  PostQuitMessage(0);
+  PumpMessages(0);
+  EXPECT_EQ(PageResult, 2);
+  PageResult = 0;
+}
