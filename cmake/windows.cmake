@@ -27,9 +27,19 @@ add_executable(setrun WIN32 ${SETRUN_ENTRY_SOURCES})
 target_compile_options(setrun PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${SETRUN_STUB_FLAGS}>)
 target_include_directories(setrun PRIVATE ${CMAKE_SOURCE_DIR}/startup)
 target_link_libraries(setrun PRIVATE setrun_core)
+# Own entry point instead of the C runtime's start-up code (startup/entry_win.cpp).
+if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
+  set(SETRUN_ENTRY_SYMBOL SetupEntry)
+else()
+  set(SETRUN_ENTRY_SYMBOL _SetupEntry)
+endif()
 target_link_options(setrun PRIVATE
-  -static -static-libgcc -static-libstdc++ -s -Wl,--gc-sections
+  -static -static-libgcc -s -nostartfiles -Wl,-e,${SETRUN_ENTRY_SYMBOL} -Wl,--gc-sections
   -Wl,-Map=${CMAKE_BINARY_DIR}/setrun.map)
+
+# The own entry point runs no static constructors: the program must have none.
+add_test(NAME stub.no_static_constructors
+  COMMAND sh -c "! grep -q _GLOBAL__sub_I ${CMAKE_BINARY_DIR}/setrun.map")
 
 if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
   include(cmake/windows-tests.cmake OPTIONAL)

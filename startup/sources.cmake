@@ -8,6 +8,7 @@ list(APPEND SETRUN_WINDOWS_SOURCES
 # The entry point and resources belong to the program itself, not to the
 # library the Windows tests link.
 set(SETRUN_ENTRY_SOURCES
+  startup/entry_win.cpp
   startup/pending_win.cpp
   startup/run_flow_win.cpp
   startup/winmain_win.cpp

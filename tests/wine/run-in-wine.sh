@@ -6,7 +6,9 @@
 # SETRUN_WINEPREFIX names the prefix (default: a folder beside this run's build).
 set -u
 prefix=${SETRUN_WINEPREFIX:-${TMPDIR:-/tmp}/setrun-wine-$(id -u)}
-export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+# No debugger: a crashing program must end, not wait for one.
+export WINEPREFIX="$prefix" WINEDEBUG=-all
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=};winedbg.exe=d"
 export WINEARCH=win64
 mkdir -p "$prefix"
 # The first test of a run creates the prefix; the others wait for it.
