@@ -75,6 +75,14 @@ std::string CurrentFolder() {
   return path;
 }
 
+// The folder of this test program (its helper programs are built there).
+std::string ProgramFolder() {
+  char self[MAX_PATH];
+  GetModuleFileNameA(nullptr, self, MAX_PATH);
+  std::string path = self;
+  return path.substr(0, path.rfind('\\'));
+}
+
 bool IsFolder(const std::string& path) {
   DWORD attributes = GetFileAttributesA(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
@@ -180,6 +188,17 @@ TEST_F(PathsTest, SharedSystemFilesGoWhereTheVersionLibrarySays) {
               0)
         << loaded;
   }
+}
+
+TEST_F(PathsTest, TheVersionLibraryIsNeverTakenFromTheCurrentFolder) {
+  std::string marker = ProgramFolder() + "\\markers\\version.dll";
+  if (GetFileAttributesA(marker.c_str()) == INVALID_FILE_ATTRIBUTES)
+    GTEST_SKIP() << "the marker libraries are built with the whole test build";
+  ASSERT_TRUE(CopyFileA(marker.c_str(), (base + "\\version.dll").c_str(), FALSE));
+  SetCurrentDirectoryA(base.c_str());
+  Resolve({DestSystem, "setrun-shared.dll"});
+  EXPECT_NE(std::string(TargetPath), "");
+  EXPECT_EQ(GetFileAttributesA((base + "\\version.dll.loaded").c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 TEST_F(PathsTest, FilesInUseAreReportedForSystemFilesAndFonts) {
@@ -382,6 +401,93 @@ TEST_F(PathsTest, PrepareInstallDirReportsAFolderThatCannotBeMade) {
   CopyText(InstallDir, longFolder.c_str(), PathSize);
   EXPECT_EQ(PrepareInstallDir(), 5);
   EXPECT_FALSE(IsFolder(base + "\\" + std::string(100, 'l')));
+}
+
+namespace {
+
+const char QuestionCaption[] = "Paths Test Setup";
+
+// A group record whose text group 7 holds the caption and the creation
+// question, current while it lives.
+struct QuestionTexts {
+  explicit QuestionTexts(const std::string& question) {
+    record.assign(GroupHeaderSize, 0);
+    WriteU32(&record[GroupTextGroups + 4 * 7], (u32)record.size());
+    record.push_back(7);
+    record.push_back(0);
+    std::vector<std::string> texts = {QuestionCaption, "", "", "", "", "", question};
+    for (const std::string& text : texts) {
+      record.insert(record.end(), text.begin(), text.end());
+      record.push_back(0);
+    }
+    CurrentGroupRecord = {record.data(), (u32)record.size()};
+  }
+  ~QuestionTexts() { CurrentGroupRecord = {nullptr, 0}; }
+  std::vector<u8> record;
+};
+
+// Answers the next message box of this test with `button` (6 Yes, 7 No)
+// through the helper program of the Windows tests; null when it is missing.
+HANDLE AnswerBox(const char* button, const std::string& log) {
+  std::string helper = ProgramFolder() + "\\msgbox_answer.exe";
+  if (GetFileAttributesA(helper.c_str()) == INVALID_FILE_ATTRIBUTES) return nullptr;
+  std::string line = "\"" + helper + "\" \"" + QuestionCaption + "\" " + button + " \"" + log + "\"";
+  STARTUPINFOA start = {};
+  start.cb = sizeof start;
+  PROCESS_INFORMATION info = {};
+  if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &start,
+                      &info))
+    return nullptr;
+  CloseHandle(info.hThread);
+  return info.hProcess;
+}
+
+DWORD FinishAnswer(HANDLE process) {
+  WaitForSingleObject(process, 30000);
+  DWORD code = 99;
+  GetExitCodeProcess(process, &code);
+  CloseHandle(process);
+  return code;
+}
+
+std::string ReadText(const std::string& path) {
+  std::string text;
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return text;
+  char buffer[512];
+  DWORD done = 0;
+  while (ReadFile(file, buffer, sizeof buffer, &done, nullptr) && done) text.append(buffer, done);
+  CloseHandle(file);
+  return text;
+}
+
+}  // namespace
+
+TEST_F(PathsTest, PrepareInstallDirAsksBeforeCreating) {
+  QuestionTexts texts("Create the folder?");
+  std::string log = tempFolder + "SetrunPathsAnswers.txt";
+  HANDLE answer = AnswerBox("7", log);
+  if (!answer) GTEST_SKIP() << "msgbox_answer.exe is built with the whole test build";
+  CopyText(InstallDir, (base + "\\Declined").c_str(), PathSize);
+  EXPECT_EQ(PrepareInstallDir(), -1);
+  EXPECT_EQ(FinishAnswer(answer), 0u);
+  EXPECT_EQ(ReadText(log), "Create the folder?\n");
+  EXPECT_FALSE(IsFolder(base + "\\Declined"));
+
+  answer = AnswerBox("6", log);
+  ASSERT_TRUE(answer);
+  EXPECT_EQ(PrepareInstallDir(), 0);
+  EXPECT_EQ(FinishAnswer(answer), 0u);
+  EXPECT_TRUE(IsFolder(base + "\\Declined"));
+  EXPECT_EQ(std::string(InstallDir), base + "\\Declined\\");
+
+  // A silent run does not ask.
+  SilentMode = 1;
+  CopyText(InstallDir, (base + "\\Quiet").c_str(), PathSize);
+  EXPECT_EQ(PrepareInstallDir(), 0);
+  EXPECT_TRUE(IsFolder(base + "\\Quiet"));
+  DeleteFileA(log.c_str());
 }
 
 // ---------------------------------------------------------------------------
