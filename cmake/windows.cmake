@@ -23,7 +23,9 @@ target_compile_options(setrun_core PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${SETRUN_ST
 target_compile_definitions(setrun_core PUBLIC WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0501)
 target_link_libraries(setrun_core PUBLIC ${SETRUN_STATIC_ZLIB})
 
-add_executable(setrun WIN32 ${SETRUN_ENTRY_SOURCES})
+# crc32_win.cpp stands beside the entry sources so that the linker takes it
+# before it reaches zlib's own crc32.
+add_executable(setrun WIN32 ${SETRUN_ENTRY_SOURCES} package/crc32_win.cpp)
 target_compile_options(setrun PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${SETRUN_STUB_FLAGS}>)
 target_include_directories(setrun PRIVATE ${CMAKE_SOURCE_DIR}/startup)
 target_link_libraries(setrun PRIVATE setrun_core)
