@@ -18,6 +18,7 @@
 #include "startup/run_state.h"
 #include "tests/support/ui_doubles.h"
 #include "wizard/message_text.h"
+#include "wizard/messages.h"
 
 namespace {
 
@@ -233,4 +234,23 @@ TEST_F(EngineState, AnUnreadableVolumeLengthCountsAsMissing) {
   WriteFile(Path("prog.D01"), {1, 2});  // too short for its length word
   EXPECT_EQ(OpenNextVolume(), InvalidFile);
   EXPECT_EQ(VolumeNumber, 1u);
+}
+
+TEST_F(EngineState, AskAndNotifyAsksThenTells) {
+  Ui().answer = 6;
+  EXPECT_EQ(AskAndNotify(13, 28), 1);
+  ASSERT_EQ(Ui().messages.size(), 2u);
+  EXPECT_EQ(Ui().styles[0], 0x24u);
+  EXPECT_EQ(Ui().messages[1], "Insert disk %d");  // notices are shown as they stand
+  EXPECT_EQ(Ui().styles[1], 0x40u);
+
+  ResetUi();
+  Ui().answer = 7;
+  EXPECT_EQ(AskAndNotify(13, 28), 0);
+  EXPECT_EQ(Ui().messages.size(), 1u);
+
+  // An empty question counts as Yes; an empty notice shows nothing.
+  ResetUi();
+  EXPECT_EQ(AskAndNotify(1, 2), 1);
+  EXPECT_TRUE(Ui().messages.empty());
 }
