@@ -50,7 +50,11 @@ int FindPackageStart(FileHandle file, u32* packageStart) {
   }
   const u32 first = MarkerEarliest - MarkerScanStart;
   for (u32 p = first; p + PackageMarkerLength <= got; ++p) {
-    if (memcmp(ScanBuffer + p, PackageMarker, PackageMarkerLength) == 0) {
+    u32 k = 0;
+    while (k < PackageMarkerLength &&
+           (u8)(ScanBuffer[p + k] ^ PackageMarkerMask) == PackageMarkerMasked[k])
+      ++k;
+    if (k == PackageMarkerLength) {
       *packageStart = MarkerScanStart + p + PackageMarkerLength;
       return 1;
     }

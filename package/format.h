@@ -17,6 +17,11 @@ typedef int32_t i32;
 // "wwgT)H": the six bytes in front of the first record header.
 static const u8 PackageMarker[6] = {0x77, 0x77, 0x67, 0x54, 0x29, 0x48};
 static const u32 PackageMarkerLength = 6;
+// The setup program compares the marker in this masked form: a plain copy of
+// the six bytes in its own image would be found before the package behind it.
+static const u8 PackageMarkerMask = 0x5A;
+static const u8 PackageMarkerMasked[6] = {0x77 ^ 0x5A, 0x77 ^ 0x5A, 0x67 ^ 0x5A,
+                                          0x54 ^ 0x5A, 0x29 ^ 0x5A, 0x48 ^ 0x5A};
 // The marker is searched from this file offset (the scan starts 8 bytes
 // earlier so that the buffer keeps the historical shape) ...
 static const u32 MarkerScanStart = 1012;
