@@ -35,3 +35,13 @@ if(SETRUN_BUILDER_TEST_SOURCES)
   add_dependencies(setrun_builder_tests setrunc)
   gtest_discover_tests(setrun_builder_tests DISCOVERY_TIMEOUT 60)
 endif()
+
+# The demo installer built and run under Wine, when setrunc knows a 64-bit
+# setup program and the Windows tools are at hand.
+find_program(SETRUN_MINGW64_GCC x86_64-w64-mingw32-gcc)
+if(SETRUN_STUB_X64 AND SETRUN_MINGW64_GCC AND EXISTS /usr/lib/wine/wine64)
+  add_test(NAME builder_demo_in_wine
+    COMMAND ${CMAKE_SOURCE_DIR}/tests/builder/demo-in-wine.sh $<TARGET_FILE:setrunc>
+            ${SETRUN_STUB_X64} ${CMAKE_SOURCE_DIR})
+  set_tests_properties(builder_demo_in_wine PROPERTIES TIMEOUT 300)
+endif()
