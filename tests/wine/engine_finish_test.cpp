@@ -381,3 +381,17 @@ TEST_F(EngineTest, RestartMovesOnTheNtFamilyArePendingRenames) {
   std::string all(value.data(), size);
   EXPECT_NE(all.find(In("gone.tmp")), std::string::npos);
 }
+
+TEST_F(FinishTest, AnUninstallerEntryWithoutTheProgramWritesNoUninstaller) {
+  pkg_.uninstallerImage.clear();
+  pkg_.files = {Uninstaller(), MakeFile("app.exe", 500, 55)};
+  Load();
+  ASSERT_EQ(InstallAll(), 2);
+  EXPECT_EQ(State(0), 0);
+  EXPECT_FALSE(Exists(In("uninst.exe")));
+  EXPECT_EQ(UninstallerPath[0], 0);
+  FinishInstallation();
+  EXPECT_EQ(InstallResult, 0);
+  EXPECT_EQ(RegString(HKEY_LOCAL_MACHINE, UninstallRoot + pkg_.displayName, "DisplayName"),
+            "<none>");
+}

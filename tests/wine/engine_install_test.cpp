@@ -4,6 +4,7 @@
 // the progress display.
 #include "tests/wine/engine_fixture.h"
 
+#include "engine/overwrite.h"
 #include "wizard/messages.h"
 
 using namespace enginetest;
@@ -46,6 +47,7 @@ TEST_F(EngineTest, InstallsFilesFoldersTimesAndAttributes) {
   File empty;
   empty.name = "zero.txt";
   empty.emptyStream = true;
+  empty.flags |= FileFlagScreenSaver;
   pkg_.files = {a, b, folder, other, empty};
   Load();
 
@@ -63,6 +65,7 @@ TEST_F(EngineTest, InstallsFilesFoldersTimesAndAttributes) {
   EXPECT_EQ(State(2), 0);
   EXPECT_EQ(State(3), 0);
   EXPECT_EQ(State(4), 25);
+  EXPECT_EQ(ScreenSaverEntry, Entry(4));
   EXPECT_TRUE(GetFileAttributesA(In("sub\\deep\\b.bin").c_str()) & FILE_ATTRIBUTE_READONLY);
   EXPECT_FALSE(GetFileAttributesA(In("a.txt").c_str()) & FILE_ATTRIBUTE_READONLY);
 
@@ -141,6 +144,7 @@ TEST_F(EngineTest, FilesNamedLikeTheCopyAreNeverTouched) {
 
 TEST_F(EngineTest, ALockedTargetThatDiffersIsReplacedAtRestart) {
   pkg_.files = {MakeFile("lock.dll", 3000, 7)};
+  pkg_.files[0].options |= FileOptionReadOnly;  // given to the waiting copy
   Load();
   CreateDirectoryA(install_.c_str(), nullptr);
   ASSERT_TRUE(Package::WriteAll(In("lock.dll"), Bytes{'o', 'l', 'd'}));
@@ -154,10 +158,10 @@ TEST_F(EngineTest, ALockedTargetThatDiffersIsReplacedAtRestart) {
   EXPECT_EQ(RestartState, 1);
   // The copy waits under its temporary name for the restart.
   EXPECT_EQ(ReadAll(In("lock.$$A")), pkg_.files[0].data);
+  EXPECT_TRUE(GetFileAttributesA(In("lock.$$A").c_str()) & FILE_ATTRIBUTE_READONLY);
   EXPECT_EQ(Text(ReadAll(In("lock.dll"))), "old");
   FinishInstallation();
   EXPECT_TRUE(Exists(In("lock.$$A")));
-  MoveFileExA(In("lock.$$A").c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
 }
 
 TEST_F(EngineTest, ALockedTargetWithTheSameBytesStays) {
@@ -450,4 +454,15 @@ TEST_F(EngineTest, QuitDuringAPageEndsItAsCancel) {
   PumpMessages(0);
   EXPECT_EQ(PageResult, 2);
   PageResult = 0;
+}
+
+TEST_F(EngineTest, ARenameThatFailsAfterTheDeleteIsNoSuccess) {
+  pkg_.files = {MakeFile("r.txt", 10, 28)};
+  Load();
+  CreateDirectoryA(install_.c_str(), nullptr);
+  ASSERT_TRUE(Package::WriteAll(In("r.txt"), Bytes{'o'}));
+  CopyText(TargetPath, In("r.txt").c_str(), TargetPathSize);
+  // The copy has gone missing: the old file is deleted, the rename fails.
+  ReplaceTarget(Entry(0), In("r.$$A").c_str());
+  EXPECT_EQ(State(0), 27);
 }
