@@ -66,13 +66,13 @@ const char* KeptCopy(u32 index) {
 }
 
 int SetKeptCopy(u32 index, const char* path) {
-  if (index >= FileCount) return 0;
   if (!KeptCopies) {
     // One pointer per entry; a count this large cannot come from a loaded list.
     if (FileCount > 0x1000000u) return 0;
     if (!AllocZeroed(FileCount * (u32)sizeof(char*), &KeptCopies)) return 0;
     KeptSlots = FileCount;
   }
+  if (index >= KeptSlots) return 0;
   u32 length = (u32)strlen(path) + 1;
   char* copy = nullptr;
   if (!AllocBlock(length, &copy)) return 0;

@@ -61,6 +61,7 @@ static int IsCompletedUninstaller(const char* path) {
 }
 
 int PrepareInstallation() {
+  DiscardKeptCopies();  // a table sized for this file list
   Cursor = FirstEntry();
   CursorIndex = -1;
   InstallResult = 0;
