@@ -137,7 +137,12 @@ int Build(const std::vector<std::string>& args) {
     const std::string& a = args[i];
     if (a == "-o" || a == "--output") output = Value(args, &i);
     else if (a == "--stub") stub = Value(args, &i);
-    else if (a == "-j" || a == "--jobs") jobs = (unsigned)std::stoul(Value(args, &i));
+    else if (a == "-j" || a == "--jobs") {
+      std::string n = Value(args, &i);
+      if (n.empty() || n.size() > 3 || n.find_first_not_of("0123456789") != std::string::npos)
+        throw UsageError("-j needs a number of threads");
+      jobs = (unsigned)std::stoul(n);
+    }
     else if (a == "-q" || a == "--quiet") quiet = true;
     else if (a == "-D" || a == "--define" || (a.size() > 2 && a.compare(0, 2, "-D") == 0)) {
       std::string d = a.size() > 2 && a[1] == 'D' ? a.substr(2) : Value(args, &i);
@@ -150,6 +155,7 @@ int Build(const std::vector<std::string>& args) {
   }
   if (projectPath.empty()) throw UsageError("no project file given");
   LoadedProject loaded = LoadProjectFile(projectPath, defines);
+  for (const std::string& w : loaded.warnings) std::cerr << "setrunc: warning: " << w << "\n";
   if (output.empty()) output = loaded.output;
   if (output.empty()) throw UsageError("no output given (-o SETUP.exe, or 'output' in the project)");
   loaded.project.threads = jobs;

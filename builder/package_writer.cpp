@@ -195,6 +195,9 @@ Bytes ZlibCompress(const u8* data, size_t size, int level) {
 }
 
 Bytes EncodeRecord(u16 type, const Bytes& payload, bool compress, int level) {
+  // An empty payload is stored: a record of size 0 is stepped over, which is
+  // what an empty record means.
+  if (payload.empty()) compress = false;
   Bytes body;
   if (compress) {
     PutU32(body, (u32)payload.size());

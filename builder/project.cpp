@@ -103,6 +103,10 @@ class Loader {
   Defines defines_;
   bool convert_ = true;  // UTF-8 to code page 1252
   std::map<std::string, std::string> projectTexts_;  // project-wide overrides
+ public:
+  std::vector<std::string> warnings_;
+
+ private:
   std::vector<std::pair<std::string, const toml::node*>> projectTextNodes_;
 
   [[noreturn]] void Fail(const toml::node* node, const std::string& key, const std::string& msg) {
@@ -720,6 +724,20 @@ Group Loader::ReadGroup(const toml::table& t, const std::string& path, const std
     e.data.bytes.insert(e.data.bytes.end(), end.begin(), end.end());
     g.files.push_back(e);
   }
+  auto warn = [&](const char* key, const std::string& text) {
+    const toml::node* n = t.get(key);
+    std::ostringstream w;
+    w << name_ << ":" << (n ? n->source().begin.line : t.source().begin.line) << ": " << path << ": " << text;
+    warnings_.push_back(w.str());
+  };
+  if (g.flags & GroupFlagUninstallEntry) {
+    if (!uninstaller) warn("flags", "'uninstall_entry' needs an uninstaller ('uninstaller' in the group)");
+    else if (!g.displayName || g.displayName->empty()) warn("flags", "'uninstall_entry' needs the group's 'name'");
+  }
+  if ((g.flags & GroupFlagFolderToRegistry) && !g.registryKey)
+    warn("flags", "'folder_to_registry' needs 'registry' with a key");
+  if ((g.flags & GroupFlagFolderToIni) && !(g.iniFile && g.iniSection && g.iniKey))
+    warn("flags", "'folder_to_ini' needs 'ini' with file, section and key");
   // Two entries for the same target would overwrite each other; Windows file
   // names do not differ by letter case.
   std::map<std::string, std::string> targets;
@@ -831,7 +849,9 @@ LoadedProject LoadProjectText(const std::string& text, const std::string& name,
     throw BuildError(s.str());
   }
   Loader loader(name, baseDir, defines);
-  return loader.Load(root);
+  LoadedProject project = loader.Load(root);
+  project.warnings = loader.warnings_;
+  return project;
 }
 
 LoadedProject LoadProjectFile(const std::string& path, const Defines& defines) {

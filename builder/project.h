@@ -3,6 +3,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 #include "builder/model.h"
 
@@ -14,6 +15,8 @@ struct LoadedProject {
   Project project;
   std::string stub;    // "x86", "x64", or a path (resolved against the project folder)
   std::string output;  // from the project's `output` key, resolved; may be empty
+  // Settings that are allowed but have no effect as written.
+  std::vector<std::string> warnings;
 };
 
 // Reads a project. `defines` give values to ${NAME} in source paths (they win

@@ -107,6 +107,8 @@ TEST_F(RoundTrip, GroupRecordsKeepEveryFieldAndText) {
   b.registryRoot = 7;
   b.defaultFolder = "D:\\Second";
   b.pages = {0, 1, 2, 3, 4, 5, 6, 4, 3, 2, 1};  // eleven pages: the longest sequence
+  a.registryEntries = Bytes{0x37, 0x12, 0, 0, 2, 0, 0, 0, 'h', 'i'};
+  b.registryEntries = Bytes{};
   p.groups = {a, b};
   ASSERT_EQ(BuildAndLoad(p, dir / "setup.exe"), 1);
   ASSERT_EQ(GroupCount, 2u);
@@ -126,6 +128,9 @@ TEST_F(RoundTrip, GroupRecordsKeepEveryFieldAndText) {
   const u8 sequence[7] = {0, 2, 3, 4, 5, 6, PageSequenceEnd};
   EXPECT_EQ(memcmp(g0.record + GroupPageSequence, sequence, 7), 0);
   EXPECT_STREQ(g0.folder, "C:\\Apps\\First");
+  ASSERT_EQ(g0.registryLength, 10u);
+  EXPECT_EQ(Bytes(g0.registryEntries, g0.registryEntries + 10), *a.registryEntries);
+  EXPECT_EQ(Groups[1].registryLength, 0u);
 
   const GroupTables& g1 = Groups[1];
   EXPECT_EQ(ReadU32(g1.record + GroupRegistryRoot), 7u);
