@@ -24,13 +24,10 @@ static u32 EntryFlagsOf(const u8* entry) { return ReadU32(entry + EntryFlags); }
 static u16 StateOf(const u8* entry) { return ReadU16(entry + EntryState); }
 static void SetState(u8* entry, u16 state) { WriteU16(entry + EntryState, state); }
 
-// 1 when the file exists and opens for reading.
-static int OpensForReading(const char* path) {
-  FileHandle file = OpenExisting(path, OpenRead);
-  if (file == InvalidFile) return 0;
-  CloseFile(file);
-  return 1;
-}
+// 1 when something exists at TargetPath. A file that another program holds
+// open without sharing exists too: an install-only-if-absent file must not
+// replace it.
+static int TargetPresent() { return PathExists(TargetPath); }
 
 // 1 when the existing file at `path` holds the entry's bytes, judged by size
 // and checksum. A file that cannot be read, or has another size, differs.
@@ -89,7 +86,7 @@ int PrepareInstallation() {
       continue;
     int inUse = ResolveTargetPath(entry);
     if (inUse == TargetTooLong || !TargetPath[0]) continue;
-    if ((flags & FileFlagOnlyIfAbsent) && OpensForReading(TargetPath)) continue;
+    if ((flags & FileFlagOnlyIfAbsent) && TargetPresent()) continue;
     if (inUse == 1 && SameAsEntry(TargetPath, entry)) continue;
     if ((flags & (FileFlagCompareVersion | FileFlagCompareLanguage)) &&
         !KeepExistingByVersion(entry))
@@ -212,7 +209,7 @@ int InstallNextFile() {
     // Keep or write.
     InstallResult = 0;
     int keep = 0;
-    if ((flags & FileFlagOnlyIfAbsent) && OpensForReading(TargetPath)) keep = 1;
+    if ((flags & FileFlagOnlyIfAbsent) && TargetPresent()) keep = 1;
     else if (inUse && SameAsEntry(TargetPath, entry)) keep = 1;
     if (keep) {
       SetState(entry, StateKept);

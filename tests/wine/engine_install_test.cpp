@@ -115,6 +115,20 @@ TEST_F(EngineTest, OnlyIfAbsentKeepsTheExistingFile) {
   EXPECT_EQ(Text(ReadAll(In("keep.txt"))), "old");
   FinishInstallation();
   EXPECT_EQ(InstallResult, 0);
+
+  // Also while another program holds it open without sharing: it exists, so
+  // it is neither replaced nor scheduled for replacement.
+  Load();
+  HANDLE held = CreateFileA(In("keep.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
+                            nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  ASSERT_EQ(InstallAll(), 1);
+  CloseHandle(held);
+  EXPECT_EQ(State(0), 501);
+  EXPECT_EQ(RestartState, 0);
+  EXPECT_FALSE(Exists(In("keep.$$A")));
+  EXPECT_EQ(Text(ReadAll(In("keep.txt"))), "old");
+  FinishInstallation();
 }
 
 TEST_F(EngineTest, FilesNamedLikeTheCopyAreNeverTouched) {
