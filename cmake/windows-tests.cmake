@@ -20,3 +20,4 @@ foreach(source ${SETRUN_WINE_TEST_SOURCES})
 endforeach()
 
 include(tests/wine/programs.cmake OPTIONAL)
+include(tests/wine/engine_programs.cmake OPTIONAL)

@@ -44,6 +44,7 @@ add_test(NAME stub.no_static_constructors
   COMMAND sh -c "! grep -q _GLOBAL__sub_I ${CMAKE_BINARY_DIR}/setrun.map")
 
 if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
+  include(examples/demo/demo.cmake)
   include(cmake/windows-tests.cmake OPTIONAL)
 endif()
 
