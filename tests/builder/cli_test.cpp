@@ -160,3 +160,71 @@ TEST_F(Command, BuildReportsProblemsClearly) {
 }
 
 }  // namespace
+
+namespace {
+
+// The reader behind inspect, verify and extract meets damaged installers:
+// it must report, never read outside what it loaded. Records are stored
+// uncompressed here so that the damage reaches their fields.
+TEST(Reader, DamagedInstallersAreReportedNotTrusted) {
+  TempDir dir;
+  setrunc::Group g;
+  g.texts = setrunc::DefaultTexts("x");
+  g.displayName = "App";
+  g.registryKey = "Software\\App";
+  Bytes list = {3, 0, 0, 0};
+  Bytes data;
+  for (unsigned i = 0; i < 3; ++i) {
+    setrunc::FileEntry e;
+    e.strings[0] = "f" + std::to_string(i);
+    e.flags |= i == 1 ? FileFlagCompareVersion | FileFlagTimes : 0;
+    e.destination = i == 2 ? DestCustom : DestInstallDir;
+    e.strings[9] = "#Windows#";
+    Bytes content = Noise(3000, i, true);
+    Bytes stream = setrunc::ZlibCompress(content.data(), content.size(), 6);
+    setrunc::StreamInfo info{(u32)data.size(), (u32)stream.size(), 3000,
+                             RotateAddSum(0, content.data(), content.size())};
+    data.insert(data.end(), stream.begin(), stream.end());
+    Bytes entry = setrunc::EncodeEntry(e, info);
+    list.insert(list.end(), entry.begin(), entry.end());
+  }
+  Bytes good = DummyStub();
+  good.insert(good.end(), PackageMarker, PackageMarker + PackageMarkerLength);
+  for (const Bytes& r : {setrunc::EncodeRecord(RecordLayout, setrunc::EncodeLayout({}), false, 0),
+                         setrunc::EncodeRecord(RecordGroup, setrunc::EncodeGroupRecord(g), false, 0),
+                         setrunc::EncodeRecord(RecordFileList, list, false, 0),
+                         setrunc::EncodeRecordHeader(RecordEndOfTables, 0, (u32)data.size())})
+    good.insert(good.end(), r.begin(), r.end());
+  for (int i = 0; i < 4; ++i) good.push_back((u8)(data.size() >> (8 * i)));
+  good.insert(good.end(), data.begin(), data.end());
+  WriteFile(dir / "good.exe", good);
+  ASSERT_NO_THROW(setrunc::DescribePackage(setrunc::ReadPackage(dir / "good.exe")));
+
+  std::mt19937 random(1);
+  int reported = 0, read = 0;
+  for (int round = 0; round < 500; ++round) {
+    Bytes bad = good;
+    for (int n = 0; n < 1 + round % 4; ++n) {
+      size_t at = 2054 + random() % (bad.size() - 2054);
+      bad[at] = (u8)random();
+    }
+    if (round % 10 == 0) bad.resize(2054 + random() % (bad.size() - 2054));
+    WriteFile(dir / "bad.exe", bad);
+    try {
+      setrunc::PackageInfo info = setrunc::ReadPackage(dir / "bad.exe");
+      setrunc::DescribePackage(info);
+      setrunc::DataArea area(info);
+      for (const auto& group : info.groups)
+        if (group.fileList)
+          for (const u8* e : setrunc::FileEntries(*group.fileList))
+            setrunc::InflateEntry(area, e, [](const u8*, size_t) {});
+      ++read;
+    } catch (const setrunc::BuildError&) {
+      ++reported;
+    }
+  }
+  EXPECT_GT(reported, 0);
+  EXPECT_GT(read, 0);
+}
+
+}  // namespace
