@@ -77,10 +77,12 @@ struct InflateOutput {
   u32 checksum;
 };
 
-// 8 b0 + 4 b1 + 2 b2 + b3 for the bytes b0 (lowest) to b3 of w.
-static inline u32 WeighFour(u32 w) {
-  u32 pairs = ((w & 0x00FF00FFu) << 1) + ((w >> 8) & 0x00FF00FFu);
-  return ((pairs & 0xFFFFu) << 2) + (pairs >> 16);
+// 128 b0 + 64 b1 + ... + b7 for the bytes b0 (lowest) to b7 of w: adjacent
+// bytes, then pairs, then quads are combined in their lanes.
+static inline u32 WeighEight(uint64_t w) {
+  uint64_t pairs = ((w & 0x00FF00FF00FF00FFull) << 1) + ((w >> 8) & 0x00FF00FF00FF00FFull);
+  uint64_t quads = ((pairs & 0x0000FFFF0000FFFFull) << 2) + ((pairs >> 16) & 0x0000FFFF0000FFFFull);
+  return ((u32)quads << 4) + (u32)(quads >> 32);
 }
 
 // The rotate-and-add sum over produced output, eight bytes a step: from s,
@@ -89,8 +91,12 @@ static inline u32 WeighFour(u32 w) {
 // s all set; such steps (about one in 65,536) take the byte loop.
 static u32 SumOutput(u32 s, const u8* data, u32 n) {
   for (; n >= 8; data += 8, n -= 8) {
-    if (((s >> 8) & 0xFFFFu) == 0xFFFFu) s = RotateAddSum(s, data, 8);
-    else s = ((s << 8) | (s >> 24)) + (WeighFour(ReadU32(data)) << 4) + WeighFour(ReadU32(data + 4));
+    if (((s >> 8) & 0xFFFFu) == 0xFFFFu) {
+      s = RotateAddSum(s, data, 8);
+    } else {
+      uint64_t w = (uint64_t)ReadU32(data) | ((uint64_t)ReadU32(data + 4) << 32);
+      s = ((s << 8) | (s >> 24)) + WeighEight(w);
+    }
   }
   return RotateAddSum(s, data, n);
 }

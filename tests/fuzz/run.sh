@@ -26,12 +26,17 @@ rm -rf "$seeds"
 mkdir -p "$seeds" "$corpus" "$artifacts"
 "$build/setrun_fuzz_seeds" "$seeds"
 
+# Several processes only when asked: libFuzzer's job mode writes fuzz-N.log
+# files into the current folder, which is the build folder here.
+parallel=""
+if [ "$jobs" -gt 1 ]; then parallel="-jobs=$jobs -workers=$jobs"; fi
 status=0
+cd "$build/fuzz"
+# shellcheck disable=SC2086
 "$build/setrun_package_fuzz" "$corpus" "$seeds" \
   -dict="$here/package.dict" \
   -max_total_time="$seconds" -max_len=16384 -timeout=10 -rss_limit_mb=2048 \
-  -jobs="$jobs" -workers="$jobs" \
-  -artifact_prefix="$artifacts/" -print_final_stats=1 || status=$?
+  $parallel -artifact_prefix="$artifacts/" -print_final_stats=1 || status=$?
 
 if [ "$status" -ne 0 ]; then
   echo "package fuzzing found a problem (exit $status); inputs in $artifacts" >&2
