@@ -1,5 +1,7 @@
 // Project files: what each key becomes, and the messages for faulty projects.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "builder/codepage.h"
 #include "builder/project.h"
@@ -211,6 +213,25 @@ TEST_F(ProjectFile, FoldersAndPatternsAddFilesInNameOrder) {
   for (const auto& e : p.project.groups[0].files) names.push_back(e.strings[0]);
   EXPECT_EQ(names, (std::vector<std::string>{"help\\a.txt", "help\\b\\c\\deep.txt", "help\\b\\one.md",
                                              "help\\z.txt", "one.md", "flat\\a.txt", "flat\\z.txt"}));
+}
+
+TEST_F(ProjectFile, TimesAndSizesComeFromTheSources) {
+  WriteFile(dir / "t.txt", "twelve bytes");
+  struct timespec times[2] = {{1700000000, 500}, {1600000000, 1200}};  // access, modification
+  ASSERT_EQ(utimensat(AT_FDCWD, (dir / "t.txt").c_str(), times, 0), 0);
+  LoadedProject p = Load(
+      "[[group]]\n"
+      "[[group.file]]\nsource = \"t.txt\"\ntimes = true\n"
+      "[[group.file]]\nsource = \"t.txt\"\nname = \"beside.txt\"\nflags = [\"source_folder\"]\n");
+  const setrunc::FileEntry& e = p.project.groups[0].files[0];
+  EXPECT_TRUE(e.flags & FileFlagTimes);
+  const uint64_t filetime = (1600000000ull + 11644473600ull) * 10000000ull + 12;  // the modification time
+  EXPECT_EQ(e.times[0], filetime);
+  EXPECT_EQ(e.times[2], filetime);
+  const setrunc::FileEntry& beside = p.project.groups[0].files[1];
+  EXPECT_EQ(beside.data.kind, setrunc::FileData::None);  // not packed
+  EXPECT_EQ(beside.sizeWithoutData, 12u);
+  EXPECT_EQ(beside.checksumWithoutData, RotateAddSum(0, (const u8*)"twelve bytes", 12));
 }
 
 TEST_F(ProjectFile, DefinesFillSourcePaths) {

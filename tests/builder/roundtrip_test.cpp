@@ -323,6 +323,24 @@ TEST_F(RoundTrip, DataVolumesSplitTheDataArea) {
   EXPECT_GE(VolumeNumber, 3u);  // streams ran across volumes
 }
 
+TEST_F(RoundTrip, AProgramFileWithoutDataStartsInTheFirstVolume) {
+  Project p;
+  Group g = TextGroup("App");
+  g.files.push_back(InlineFile("a.bin", Noise(5000, 1)));
+  g.files.push_back(InlineFile("empty", {}));
+  p.groups.push_back(g);
+  const std::string setup = dir / "setup.exe";
+  setrunc::BuildInstaller(p, DummyStub(), setup);
+  setrunc::PackedData packed = setrunc::PackFiles(p);
+  p.volumeSize = ReadFile(setup).size() - packed.total;  // room for the tables only
+  setrunc::BuildInstaller(p, DummyStub(), setup);
+  ASSERT_EQ(Load(setup), 1);
+  EXPECT_EQ(VolumeLength, 0u);  // L0
+  EXPECT_EQ(InflateEntryData(Entry(0), dir / "out"), Noise(5000, 1));
+  EXPECT_GE(VolumeNumber, 1u);
+  EXPECT_LT(ReadU32(Entry(1) + EntryDataOffset), packed.total);  // an offset that exists
+}
+
 TEST_F(RoundTrip, VolumeNamesFollowTheExtensionRule) {
   EXPECT_EQ(setrunc::VolumePath("out/setup.exe", 1), "out/setup.D01");
   EXPECT_EQ(setrunc::VolumePath("out/setup", 12), "out/setup.D12");
