@@ -36,4 +36,34 @@ done
 "$run" "C:\\$folder\\hello.exe" >"$work/hello.out" 2>&1
 grep -q "Hello from the setrun demo." "$work/hello.out" || { echo "hello.exe did not run" >&2; exit 1; }
 rm -rf "$installed"
-echo "demo installed and run under Wine"
+
+# An uninstaller: the image, the packaged log start overwritten by the file
+# log, the registry entries verbatim, the closing end header; and the
+# Uninstall entry naming it.
+name="Setrun Uninstaller $$"
+cat >"$work/unin.toml" <<TOML
+stub = "x64"
+uninstaller = "hello.exe"
+[layout]
+flags = ["silent"]
+[[group]]
+name = "$name"
+folder = "C:\\\\$name"
+flags = ["uninstall_entry"]
+uninstaller = "Uninstall.exe"
+registry_entries_hex = "3712000004000000 41424300"
+[[group.file]]
+source = "readme.txt"
+TOML
+"$setrunc" build "$work/unin.toml" -o "$work/unin-setup.exe" -q
+"$run" "$work/unin-setup.exe" >"$work/unin.out" 2>&1 || { echo "the uninstaller package failed" >&2; exit 1; }
+uninstaller="$prefix/drive_c/$name/Uninstall.exe"
+size=$(stat -c %s "$work/hello.exe")
+cmp -n "$size" "$uninstaller" "$work/hello.exe" || { echo "the uninstaller image was not written" >&2; exit 1; }
+tail=$(tail -c 20 "$uninstaller" | od -An -tx1 | tr -d ' \n')
+[ "$tail" = "3712000004000000414243007f7f020000000000" ] || { echo "uninstaller log ends with $tail" >&2; exit 1; }
+"$run" reg query "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$name" >"$work/reg.out" 2>&1 || true
+grep -q "UninstallString.*C:\\\\$name\\\\Uninstall.exe" "$work/reg.out" || { echo "no Uninstall entry" >&2; cat "$work/reg.out" >&2; exit 1; }
+"$run" reg delete "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$name" /f >/dev/null 2>&1 || true
+rm -rf "$prefix/drive_c/$name"
+echo "demo installed and run under Wine; uninstaller written and registered"
