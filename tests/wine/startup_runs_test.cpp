@@ -263,6 +263,47 @@ TEST_F(StartupRuns, ContinuationRunNeedsAnExactCopyAndAnExistingGroup) {
   EXPECT_EQ(ExitMinusOne, RunSetup("/S\"" + whole + "\" /B1").exitCode);
 }
 
+// The moves and deletions waiting for the next start of Windows, as (source,
+// target) pairs; an empty target deletes the source.
+std::vector<std::pair<std::string, std::string>> PendingOperations() {
+  std::vector<std::pair<std::string, std::string>> operations;
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control\\Session Manager", 0,
+                    KEY_READ, &key) != ERROR_SUCCESS)
+    return operations;
+  std::vector<char> value(1 << 20);
+  DWORD size = (DWORD)value.size() - 2, type = 0;
+  LONG result = RegQueryValueExA(key, "PendingFileRenameOperations", nullptr, &type,
+                                 (BYTE*)value.data(), &size);
+  RegCloseKey(key);
+  if (result != ERROR_SUCCESS) return operations;
+  std::vector<std::string> strings;
+  for (size_t at = 0; at < size;) {
+    std::string s(value.data() + at);
+    at += s.size() + 1;
+    if (s.compare(0, 4, "\\??\\") == 0) s = s.substr(4);
+    strings.push_back(s);
+  }
+  for (size_t i = 0; i + 1 < strings.size(); i += 2) operations.push_back({strings[i], strings[i + 1]});
+  return operations;
+}
+
+bool ScheduledForDeletion(const std::string& path) {
+  for (const auto& operation : PendingOperations())
+    if (operation.second.empty() && lstrcmpiA(operation.first.c_str(), path.c_str()) == 0) return true;
+  return false;
+}
+
+// /DEL: the program file that runs (not the package file named with /S) is
+// deleted at the next start of Windows.
+TEST_F(StartupRuns, TemporaryCopyIsDeletedAtTheNextRestart) {
+  std::string copy = Package("copy.exe", PackageFile(0, folder + "installed"));
+  EXPECT_EQ(0u, RunSetup("/S\"" + copy + "\" /B1 /DEL").exitCode);
+  EXPECT_TRUE(ScheduledForDeletion(program));
+  EXPECT_FALSE(ScheduledForDeletion(copy));
+  EXPECT_TRUE(Exists(program));
+}
+
 // A window of the backdrop class that answers the probe with a given key.
 struct ProbeWindow {
   static unsigned answerKey;
