@@ -79,6 +79,16 @@ std::string NameList(const Name (&names)[N]) {
   return s;
 }
 
+// Edit and static controls break lines at CR LF only.
+std::string WindowsLineEnds(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) out += '\r';
+    out += text[i];
+  }
+  return out;
+}
+
 bool HasWildcard(const std::string& s) { return s.find_first_of("*?[") != std::string::npos; }
 
 bool IsDirectory(const std::string& p) {
@@ -326,7 +336,7 @@ class Loader {
       } else {
         Fail(&v, full, "must be a string or { file = \"path\" }");
       }
-      text = Ansi(text, &v, full);
+      text = WindowsLineEnds(Ansi(text, &v, full));
       std::string fault = CheckTextFormat(g, num, text);
       if (!fault.empty()) Fail(&v, full, fault);
       (*out)[std::to_string(g) + "/" + std::to_string(num)] = text;

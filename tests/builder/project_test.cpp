@@ -58,7 +58,7 @@ TEST_F(ProjectFile, AFewLinesMakeACompleteInstaller) {
 
 TEST_F(ProjectFile, EveryKeyReachesItsField) {
   WriteFile(dir / "a.dll", "dll");
-  WriteFile(dir / "licence.txt", "Terms \xE2\x82\xAC");
+  WriteFile(dir / "licence.txt", "Terms \xE2\x82\xAC\nline two\r\n");
   WriteFile(dir / "uninst.exe", "MZuninstaller");
   LoadedProject p = Load(R"(
 title = "Caf\u00e9"
@@ -162,7 +162,7 @@ flags = 0x000FE401
   EXPECT_EQ(*g.iniSection, "S");
   EXPECT_EQ(*g.iniKey, "K");
   EXPECT_EQ(g.pages, (std::vector<u8>{PageWelcome, PageLicence, PageInstallFolder, PageFinish}));
-  EXPECT_EQ(g.texts[2][2], "Terms \x80");
+  EXPECT_EQ(g.texts[2][2], "Terms \x80\r\nline two\r\n");  // line ends become CR LF
   EXPECT_EQ(g.texts[9], (std::vector<std::string>{"", "extra"}));
   EXPECT_EQ(g.texts[8][2], "Quit");  // project-wide text
   EXPECT_EQ(g.texts[7][0], "Caf\xE9");
