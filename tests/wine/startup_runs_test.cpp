@@ -180,7 +180,10 @@ class StartupRuns : public testing::Test {
     char longTemp[MAX_PATH];
     if (GetLongPathNameA(temp, longTemp, MAX_PATH)) lstrcpyA(temp, longTemp);
     const testing::TestInfo* info = testing::UnitTest::GetInstance()->current_test_info();
-    folder = std::string(temp) + "setrun start " + info->name() + "\\";
+    // A folder of its own for each run of the tests: what one run leaves
+    // behind (a deletion waiting for the restart) cannot answer for another.
+    folder = std::string(temp) + "setrun start " + info->name() + " " +
+             std::to_string(GetCurrentProcessId()) + "\\";
     CreateDirectoryA(folder.c_str(), nullptr);
     program = folder + "setup.exe";
     ASSERT_TRUE(CopyFileA(WindowsPath(SETRUN_STUB_FILE).c_str(), program.c_str(), FALSE))
