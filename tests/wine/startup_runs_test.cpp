@@ -147,10 +147,13 @@ RunOutcome RunProgram(const std::string& program, const std::string& arguments,
       DispatchMessageA(&message);
     }
     if (watchWindow) {
-      HWND window = FindWindowA("SetrunClass", nullptr);
+      HWND window = nullptr;
       DWORD owner = 0;
-      if (window) GetWindowThreadProcessId(window, &owner);
-      if (window && owner == process.dwProcessId) {
+      while ((window = FindWindowExA(nullptr, window, "SetrunClass", nullptr)) != nullptr) {
+        GetWindowThreadProcessId(window, &owner);
+        if (owner == process.dwProcessId) break;
+      }
+      if (window) {
         outcome.showedWindow = true;
         TerminateProcess(process.hProcess, TimedOut);
         WaitForSingleObject(process.hProcess, 10000);
