@@ -1,0 +1,647 @@
+"""The installation cases, in groups of related ones. Each case gets a fresh
+work folder on the prefix's drive C and cleans up the places it installs to
+before it runs, so that a group can run again in the same prefix."""
+
+import json
+import os
+import random
+import shutil
+import struct
+import time
+
+from harness import (Failure, Project, check, check_equal, header, patch_stored_stream, read,
+                     remove, stream_positions, temp_copies, uninstaller_bytes, wait_for_file)
+
+UNINSTALL = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
+SHARED = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs"
+PENDING_KEY = "HKLM\\System\\CurrentControlSet\\Control\\Session Manager"
+IMAGE = b"MZ uninstaller image of the installation tests\0"
+
+
+def q(text):
+    """A TOML basic string."""
+    return json.dumps(text)
+
+
+def noise(size, seed):
+    return random.Random(seed).randbytes(size)
+
+
+def text_data(size, seed):
+    r = random.Random(seed)
+    words = ["setup", "folder", "volume", "stream", "install", "registry", "group", "file"]
+    out = []
+    n = 0
+    while n < size:
+        line = " ".join(r.choice(words) for _ in range(r.randint(3, 12))) + "\r\n"
+        out.append(line)
+        n += len(line)
+    return "".join(out).encode()[:size]
+
+
+class Context:
+    def __init__(self, wine, setrunc, stub, name):
+        self.wine = wine
+        self.name = name
+        self.work_win = "C:\\e2e-work\\" + name
+        self.work = wine.host(self.work_win)
+        remove(self.work)
+        os.makedirs(self.work)
+        self.project = Project(self.work, setrunc, stub)
+        self.install_win = "C:\\e2e-inst\\" + name
+        self.install = wine.host(self.install_win)
+        remove(self.install)
+
+    def setup_win(self, name="setup.exe"):
+        return self.work_win + "\\" + name
+
+    def run_setup(self, name="setup.exe", *args):
+        return self.wine.run(self.setup_win(name), *args)
+
+    def helper(self, name):
+        path = os.path.join(self.wine.helpers, name)
+        check(os.path.exists(path), f"{path} is missing: build the targets of "
+              "tests/install/install_programs.cmake and msgbox_answer in the Windows build")
+        return path
+
+    def hold(self, winpath, share):
+        """Holds a file open from another process; returns a release function."""
+        ready = self.work_win + "\\held-%d.txt" % time.monotonic_ns()
+        release = ready + ".go"
+        p = self.wine.start(self.helper("hold_file.exe"), winpath, share, ready, release)
+        if not wait_for_file(self.wine.host(ready), 60):
+            p.kill()
+            raise Failure("the helper did not take hold of " + winpath)
+        check(read(self.wine.host(ready)) == b"held", "the helper could not open " + winpath)
+
+        def let_go():
+            open(self.wine.host(release), "wb").close()
+            p.wait(60)
+        return let_go
+
+    def answer_boxes(self, caption, buttons):
+        """Starts the message-box answerer; returns a function that waits for
+        it and gives (exit code, texts of the boxes)."""
+        texts = self.work_win + "\\boxes-%d.txt" % time.monotonic_ns()
+        p = self.wine.start(self.helper("msgbox_answer.exe"), caption, buttons, texts)
+
+        def finish():
+            rc = p.wait(60)
+            path = self.wine.host(texts)
+            return rc, (read(path).decode("cp1252") if os.path.exists(path) else "")
+        return finish
+
+
+def project_head(title, extra=""):
+    return (f"title = {q(title)}\nstub = \"x64\"\ncompression = 0\n"
+            f"uninstaller = \"uninstaller.bin\"\n{extra}\n[layout]\nflags = [\"silent\"]\n")
+
+
+def check_no_copies(*roots):
+    for root in roots:
+        left = temp_copies(root)
+        check(not left, "temporary copies left behind: %r" % left)
+
+
+# ---------------------------------------------------------------- files
+
+
+def case_files_folders_attributes_and_registration(ctx):
+    """Nested folders, a folder entry, times, read-only, an empty file, a file
+    for another Windows version; the uninstaller byte by byte, the Uninstall
+    entry, the folder in the registry and in an INI file."""
+    w, p = ctx.wine, ctx.project
+    p.file("uninstaller.bin", IMAGE)
+    files = {
+        "a.txt": text_data(5000, 1),
+        "big.bin": noise(300000, 2),
+        "ro.txt": b"read only\r\n",
+        "dated.txt": b"dated\r\n",
+        "empty.txt": b"",
+        "old.txt": b"for Windows 95 only\r\n",
+    }
+    for n, d in files.items():
+        p.file("src/" + n, d)
+    name = "Setrun E2E Files"
+    ini_win = ctx.work_win + "\\folder.ini"
+    log_start = header(0x1240, 0, 4) + b"LOG1"
+    registry = header(0x1237, 0, 6) + b"KEY\0\0\0"
+    w.reg_delete(UNINSTALL + name)
+    w.reg_delete("HKCU\\Software\\Setrun E2E Files")
+    setup = p.build(project_head("E2E Files") + f"""
+[[group]]
+name = {q(name)}
+folder = {q(ctx.install_win)}
+flags = ["uninstall_entry", "folder_to_registry", "folder_to_ini"]
+registry = {{ root = "HKCU", key = "Software\\\\Setrun E2E Files", value = "Folder" }}
+ini = {{ file = {q(ini_win)}, section = "Setup", key = "Folder" }}
+uninstaller = "Uninstall.exe"
+uninstaller_log_hex = "{log_start.hex()}"
+registry_entries_hex = "{registry.hex()}"
+[[group.file]]
+source = "src/a.txt"
+name = "x\\\\y\\\\z\\\\a.txt"
+flags = ["check_space"]
+[[group.file]]
+source = "src/big.bin"
+name = "x\\\\big.bin"
+[[group.file]]
+source = "src/ro.txt"
+options = ["read_only", "ordinary"]
+[[group.file]]
+source = "src/dated.txt"
+times = 2003-04-05T12:00:00Z
+[[group.file]]
+name = "logs\\\\keep"
+flags = ["folder_entry"]
+[[group.file]]
+source = "src/empty.txt"
+[[group.file]]
+source = "src/old.txt"
+windows = ["95"]
+""")
+    check_equal(ctx.run_setup(), 0, "exit code")
+    inst = ctx.install
+    check_equal(read(os.path.join(inst, "x/y/z/a.txt")), files["a.txt"], "x\\y\\z\\a.txt")
+    check_equal(read(os.path.join(inst, "x/big.bin")), files["big.bin"], "x\\big.bin")
+    check_equal(read(os.path.join(inst, "ro.txt")), files["ro.txt"], "ro.txt")
+    check(not os.stat(os.path.join(inst, "ro.txt")).st_mode & 0o222, "ro.txt is not read-only")
+    check(os.stat(os.path.join(inst, "dated.txt")).st_mode & 0o200, "dated.txt is read-only")
+    check_equal(int(os.stat(os.path.join(inst, "dated.txt")).st_mtime), 1049544000,
+                "last write time of dated.txt")
+    check_equal(read(os.path.join(inst, "empty.txt")), b"", "empty.txt")
+    # The builder stores the folder entry's name with a closing backslash.
+    check(os.path.isdir(os.path.join(inst, "logs/keep")), "the folder entry's folder is missing")
+    check(not os.path.exists(os.path.join(inst, "old.txt")), "a file for Windows 95 was installed")
+    check_no_copies(inst)
+
+    expected = uninstaller_bytes(IMAGE, log_start, [
+        (".\\x\\y\\z", "a.txt", 0x8),
+        (".\\x", "big.bin", 0),
+        (".", "ro.txt", 0),
+        (".", "dated.txt", 0),
+        (".\\logs\\keep", "", 0),
+        (".", "empty.txt", 0),
+    ], registry)
+    check_equal(read(os.path.join(inst, "Uninstall.exe")), expected, "the uninstaller file")
+
+    values = w.reg_values(UNINSTALL + name)
+    check(values is not None, "no Uninstall entry")
+    check_equal(values.get("DisplayName"), ("REG_SZ", name), "DisplayName")
+    check_equal(values.get("UninstallString"), ("REG_SZ", ctx.install_win + "\\Uninstall.exe"),
+                "UninstallString")
+    values = w.reg_values("HKCU\\Software\\Setrun E2E Files")
+    check(values is not None, "no installation folder key under HKCU")
+    check_equal(values.get("Folder"), ("REG_SZ", ctx.install_win), "installation folder value")
+    ini = read(w.host(ini_win)).decode("cp1252").replace("\r\n", "\n")
+    check_equal(ini.strip(), "[Setup]\nFolder=" + ctx.install_win, "INI file")
+    w.reg_delete(UNINSTALL + name)
+
+
+def case_destinations(ctx):
+    """Every destination that means something under Wine: Windows folder,
+    system folder (committed after the file phase) with shared counts,
+    desktop, a custom folder with variables, documents and application
+    data; files outside the installation folder are logged with absolute
+    folders."""
+    w, p = ctx.wine, ctx.project
+    p.file("uninstaller.bin", IMAGE)
+    tag = "e2e%d" % os.getpid()
+    user = w.user()
+    places = {
+        "win": ("windows", "C:\\windows", tag + "-win.txt", None),
+        "sys": ("system", "C:\\windows\\system32", tag + "-sys.dll", None),
+        "sys2": ("system", "C:\\windows\\system32", tag + "-sys2.dll", None),
+        "desk": ("desktop", f"C:\\users\\{user}\\Desktop", tag + "-desk.txt", None),
+        "cust": ("custom", f"C:\\windows\\{tag}-custom\\sub", "cust.txt",
+                 "#Windows#\\" + tag + "-custom\\sub"),
+        "doc": ("documents", f"C:\\users\\{user}\\Documents\\{tag}", "doc.txt", None),
+        "app": ("appdata", f"C:\\users\\{user}\\AppData\\Roaming\\{tag}", "app.ini", None),
+    }
+    entries = ""
+    data = {}
+    for i, (key, (dest, folder, base, custom)) in enumerate(places.items()):
+        data[key] = text_data(3000 + i * 777, 10 + i)
+        p.file("src/" + key, data[key])
+        name = base if dest not in ("documents", "appdata") else tag + "\\" + base
+        remove(w.find_host(folder + "\\" + base))
+        entries += f"[[group.file]]\nsource = \"src/{key}\"\nname = {q(name)}\ndestination = \"{dest}\"\n"
+        if custom:
+            entries += f"custom_folder = {q(custom)}\n"
+        if key.startswith("sys"):
+            entries += "flags = [\"shared\"]\n"
+    p.file("src/here", b"in the installation folder\r\n")
+    entries += "[[group.file]]\nsource = \"src/here\"\nname = \"here.txt\"\n"
+    # A shared count that exists is raised; a missing one starts at 1.
+    sys_path = "C:\\windows\\system32\\" + places["sys"][2]
+    sys2_path = "C:\\windows\\system32\\" + places["sys2"][2]
+    w.reg_add(SHARED, sys_path, "REG_DWORD", "3")
+    w.reg_delete(SHARED, sys2_path)
+    setup = p.build(project_head("E2E Destinations") + f"""
+[[group]]
+folder = {q(ctx.install_win)}
+flags = []
+uninstaller = "Uninstall.exe"
+{entries}""")
+    check_equal(ctx.run_setup(), 0, "exit code")
+    log = []
+    for key, (dest, folder, base, custom) in places.items():
+        host = w.find_host(folder + "\\" + base)
+        check(os.path.exists(host), f"{dest}: {folder}\\{base} was not installed")
+        check_equal(read(host), data[key], f"{dest}: {folder}\\{base}")
+        check_no_copies(os.path.dirname(host))
+        log.append((folder, base, 1 if key.startswith("sys") else 0))
+    log.append((".", "here.txt", 0))
+    shared = w.reg_values(SHARED) or {}
+    check_equal(shared.get(sys_path), ("REG_DWORD", "0x4"), "shared count raised from 3")
+    check_equal(shared.get(sys2_path), ("REG_DWORD", "0x1"), "new shared count")
+    check_equal(read(os.path.join(ctx.install, "Uninstall.exe")),
+                uninstaller_bytes(IMAGE, b"", log), "the uninstaller file")
+    for key, (dest, folder, base, custom) in places.items():
+        remove(w.find_host(folder + "\\" + base))
+    w.reg_delete(SHARED, sys_path)
+    w.reg_delete(SHARED, sys2_path)
+
+
+# ---------------------------------------------------------------- packages
+
+
+def case_data_volumes(ctx):
+    """File data in the program file and two data volumes, streams running on
+    from one file into the next; then the last volume missing: code 18 and
+    nothing half-written."""
+    w, p = ctx.wine, ctx.project
+    p.file("uninstaller.bin", IMAGE)
+    files = {"v1.bin": noise(90000, 21), "v2.bin": noise(90000, 22), "v3.txt": text_data(60000, 23)}
+    entries = ""
+    for n, d in files.items():
+        p.file("src/" + n, d)
+        entries += f"[[group.file]]\nsource = \"src/{n}\"\n"
+    name = "Setrun E2E Volumes"
+    w.reg_delete(UNINSTALL + name)
+    setup = p.build(project_head("E2E Volumes", 'volume_size = "150K"') + f"""
+[[group]]
+name = {q(name)}
+folder = {q(ctx.install_win)}
+flags = ["uninstall_entry"]
+uninstaller = "Uninstall.exe"
+{entries}""")
+    check(os.path.exists(setup[:-4] + ".D01") and os.path.exists(setup[:-4] + ".D02"),
+          "the build made fewer than two data volumes")
+    check(os.path.getsize(setup) <= 150 * 1024, "the program file is larger than the volume size")
+    check_equal(ctx.run_setup(), 0, "exit code")
+    for n, d in files.items():
+        check_equal(read(os.path.join(ctx.install, n)), d, n)
+    check_no_copies(ctx.install)
+    check(w.reg_values(UNINSTALL + name) is not None, "no Uninstall entry")
+    w.reg_delete(UNINSTALL + name)
+
+    remove(ctx.install)
+    last = sorted(f for f in os.listdir(ctx.work) if f.startswith("setup.D"))[-1]
+    os.remove(os.path.join(ctx.work, last))
+    check_equal(ctx.run_setup(), 18, "exit code with a missing volume")
+    check(not os.path.exists(os.path.join(ctx.install, "v3.txt")), "v3.txt was installed")
+    check_no_copies(ctx.install)
+    check(w.reg_values(UNINSTALL + name) is None, "a failed installation was registered")
+    check(not os.path.exists(os.path.join(ctx.install, "Uninstall.exe")) or
+          read(os.path.join(ctx.install, "Uninstall.exe"))[-8:] != header(0x7F7F, 2, 0),
+          "a failed installation completed its uninstaller")
+
+
+def case_sixteen_groups_forced_group(ctx):
+    """Sixteen install groups; the forced-page record selects the last one:
+    only its files and its uninstaller are written, and no folder value is
+    recorded."""
+    w, p = ctx.wine, ctx.project
+    p.file("uninstaller.bin", IMAGE)
+    groups = ""
+    for g in range(16):
+        p.file(f"src/g{g}.txt", b"group %d\r\n" % g)
+        remove(ctx.install + "-g%d" % g)
+        groups += f"""
+[[group]]
+folder = {q(ctx.install_win + "-g%d" % g)}
+flags = ["folder_to_registry"]
+registry = {{ root = "HKCU", key = "Software\\\\Setrun E2E Groups", value = "G{g}" }}
+uninstaller = "Uninstall.exe"
+[[group.file]]
+source = "src/g{g}.txt"
+"""
+    w.reg_delete("HKCU\\Software\\Setrun E2E Groups")
+    setup = p.build(project_head("E2E Groups", 'forced_page = { page = "installing", group = 15 }')
+                    + groups)
+    check_equal(ctx.run_setup(), 0, "exit code")
+    for g in range(16):
+        folder = ctx.install + "-g%d" % g
+        if g == 15:
+            check_equal(read(os.path.join(folder, "g15.txt")), b"group 15\r\n", "g15.txt")
+            check_equal(read(os.path.join(folder, "Uninstall.exe")),
+                        uninstaller_bytes(IMAGE, b"", [(".", "g15.txt", 0)]), "the uninstaller")
+        else:
+            check(not os.path.exists(folder), f"group {g} was installed")
+    check(w.reg_values("HKCU\\Software\\Setrun E2E Groups") is None,
+          "a forced-page run recorded the installation folder")
+
+
+def case_append_uninstaller(ctx):
+    """A second package with the append flag adds its log to the completed
+    uninstaller of the first, overwriting only its end header."""
+    w, p = ctx.wine, ctx.project
+    p.file("uninstaller.bin", IMAGE)
+    p.file("src/one.txt", b"first package\r\n")
+    p.file("src/two.txt", b"second package\r\n")
+    log_one = header(0x1240, 0, 3) + b"one"
+    log_two = header(0x1240, 0, 3) + b"two"
+    reg_two = header(0x1237, 0, 4) + b"REG\0"
+    first = p.build(project_head("E2E Append") + f"""
+[[group]]
+folder = {q(ctx.install_win)}
+uninstaller = "Uninstall.exe"
+uninstaller_log_hex = "{log_one.hex()}"
+[[group.file]]
+source = "src/one.txt"
+""", "first.exe")
+    second = p.build(project_head("E2E Append") + f"""
+[[group]]
+folder = {q(ctx.install_win)}
+flags = ["append_uninstaller"]
+uninstaller = "Uninstall.exe"
+uninstaller_log_hex = "{log_two.hex()}"
+registry_entries_hex = "{reg_two.hex()}"
+[[group.file]]
+source = "src/two.txt"
+name = "sub\\\\two.txt"
+""", "second.exe")
+    check_equal(ctx.run_setup("first.exe"), 0, "exit code of the first package")
+    uninstaller = os.path.join(ctx.install, "Uninstall.exe")
+    one = uninstaller_bytes(IMAGE, log_one, [(".", "one.txt", 0)])
+    check_equal(read(uninstaller), one, "the first uninstaller")
+    check_equal(ctx.run_setup("second.exe"), 0, "exit code of the second package")
+    payload_entries = [(".\\sub", "two.txt", 0)]
+    expected = one[:-8] + uninstaller_bytes(b"", b"", payload_entries, reg_two)
+    check_equal(read(uninstaller), expected, "the uninstaller after appending")
+    check_equal(read(os.path.join(ctx.install, "sub/two.txt")), b"second package\r\n", "two.txt")
+    check_no_copies(ctx.install)
+
+
+# ---------------------------------------------------------------- existing files
+
+
+def case_only_if_absent_and_read_only(ctx):
+    """Only-if-absent keeps an existing file (and logs it) and installs a
+    missing one; a read-only target is replaced and stays read-only."""
+    p = ctx.project
+    p.file("uninstaller.bin", IMAGE)
+    p.file("src/keep.txt", b"new keep\r\n")
+    p.file("src/fresh.txt", b"new fresh\r\n")
+    p.file("src/ro.txt", b"new read-only\r\n")
+    p.build(project_head("E2E Absent") + f"""
+[[group]]
+folder = {q(ctx.install_win)}
+uninstaller = "Uninstall.exe"
+[[group.file]]
+source = "src/keep.txt"
+flags = ["only_if_absent"]
+[[group.file]]
+source = "src/fresh.txt"
+flags = ["only_if_absent"]
+[[group.file]]
+source = "src/ro.txt"
+""")
+    os.makedirs(ctx.install)
+    with open(os.path.join(ctx.install, "keep.txt"), "wb") as f:
+        f.write(b"old")
+    ro = os.path.join(ctx.install, "ro.txt")
+    with open(ro, "wb") as f:
+        f.write(b"old read-only")
+    os.chmod(ro, 0o444)
+    check_equal(ctx.run_setup(), 0, "exit code")
+    check_equal(read(os.path.join(ctx.install, "keep.txt")), b"old", "kept file")
+    check_equal(read(os.path.join(ctx.install, "fresh.txt")), b"new fresh\r\n", "absent file")
+    check_equal(read(ro), b"new read-only\r\n", "read-only target")
+    check(not os.stat(ro).st_mode & 0o222, "the replaced read-only file lost its attribute")
+    check_equal(read(os.path.join(ctx.install, "Uninstall.exe")),
+                uninstaller_bytes(IMAGE, b"", [(".", "keep.txt", 0), (".", "fresh.txt", 0),
+                                               (".", "ro.txt", 0)]), "the uninstaller")
+    check_no_copies(ctx.install)
+
+
+def _locked_project(ctx, title, dest, data, extra_flags=""):
+    p = ctx.project
+    p.file("uninstaller.bin", IMAGE)
+    p.file("src/lock.dll", data)
+    return p.build(project_head(title) + f"""
+[[group]]
+folder = {q(ctx.install_win)}
+[[group.file]]
+source = "src/lock.dll"
+name = "{ctx.name}.dll"
+destination = "{dest}"
+{extra_flags}""")
+
+
+def case_locked_identical(ctx):
+    """A target held open by another program with the packaged bytes: in the
+    installation folder and in the system folder, no restart is needed."""
+    w = ctx.wine
+    data = noise(20000, 31)
+    _locked_project(ctx, "E2E Locked Same", "install", data)
+    os.makedirs(ctx.install)
+    target = os.path.join(ctx.install, ctx.name + ".dll")
+    with open(target, "wb") as f:
+        f.write(data)
+    let_go = ctx.hold(ctx.install_win + "\\" + ctx.name + ".dll", "read")
+    try:
+        rc = ctx.run_setup()
+    finally:
+        let_go()
+    check_equal(rc, 0, "exit code (installation folder)")
+    check_equal(read(target), data, "locked identical target")
+    check_no_copies(ctx.install)
+
+    sys_win = "C:\\windows\\system32\\" + ctx.name + ".dll"
+    sys_host = w.find_host(sys_win)
+    with open(sys_host, "wb") as f:
+        f.write(data)
+    ctx.project.build(project_head("E2E Locked Same") + f"""
+[[group]]
+folder = {q(ctx.install_win)}
+[[group.file]]
+source = "src/lock.dll"
+name = "{ctx.name}.dll"
+destination = "system"
+""")
+    let_go = ctx.hold(sys_win, "read")
+    try:
+        rc = ctx.run_setup()
+    finally:
+        let_go()
+    check_equal(rc, 0, "exit code (system folder)")
+    check_equal(read(sys_host), data, "locked identical system file")
+    check_no_copies(os.path.dirname(sys_host))
+    remove(sys_host)
+
+
+def case_locked_different(ctx):
+    """A target held open without sharing that differs: the copy waits under
+    its temporary name, the move is recorded for the next start of Windows,
+    and the exit code says that a restart is needed."""
+    w = ctx.wine
+    data = noise(20000, 32)
+    _locked_project(ctx, "E2E Locked Other", "install", data)
+    os.makedirs(ctx.install)
+    target = os.path.join(ctx.install, ctx.name + ".dll")
+    with open(target, "wb") as f:
+        f.write(b"old contents")
+    w.reg_delete(PENDING_KEY, "PendingFileRenameOperations")
+    let_go = ctx.hold(ctx.install_win + "\\" + ctx.name + ".dll", "none")
+    try:
+        rc = ctx.run_setup()
+    finally:
+        let_go()
+    check_equal(rc, 254, "exit code (restart needed, -2)")
+    check_equal(read(target), b"old contents", "locked target")
+    copy = os.path.join(ctx.install, ctx.name + ".$$A")
+    check(os.path.exists(copy), "the waiting copy is missing")
+    check_equal(read(copy), data, "the waiting copy")
+    values = w.reg_values(PENDING_KEY) or {}
+    pending = values.get("PendingFileRenameOperations")
+    check(pending is not None, "no PendingFileRenameOperations value")
+    check_equal(pending[0], "REG_MULTI_SZ", "type of PendingFileRenameOperations")
+    items = [i for i in pending[1].split("\\0") if i]
+    source = (ctx.install_win + "\\" + ctx.name + ".$$A").lower()
+    dest = (ctx.install_win + "\\" + ctx.name + ".dll").lower()
+    check(len(items) >= 2 and items[-2].lower().endswith(source) and
+          items[-1].lower().endswith(dest),
+          "PendingFileRenameOperations does not move the copy over the target: %r" % items)
+    w.reg_delete(PENDING_KEY, "PendingFileRenameOperations")
+
+
+def case_versions(ctx):
+    """Version check in a silent run: a newer existing library is kept without
+    a question, an older one is replaced."""
+    w = ctx.wine
+    old = read(ctx.helper("version_1_5.dll"))
+    new = read(ctx.helper("version_2_0.dll"))
+    p = ctx.project
+    p.file("uninstaller.bin", IMAGE)
+    shutil.copy(ctx.helper("version_1_5.dll"), os.path.join(ctx.work, "older.dll"))
+    shutil.copy(ctx.helper("version_2_0.dll"), os.path.join(ctx.work, "newer.dll"))
+    p.build(project_head("E2E Versions") + f"""
+[[group]]
+folder = {q(ctx.install_win)}
+[[group.file]]
+source = "older.dll"
+name = "kept.dll"
+version = "file"
+[[group.file]]
+source = "newer.dll"
+name = "replaced.dll"
+version = "file"
+""")
+    os.makedirs(ctx.install)
+    with open(os.path.join(ctx.install, "kept.dll"), "wb") as f:
+        f.write(new)
+    with open(os.path.join(ctx.install, "replaced.dll"), "wb") as f:
+        f.write(old)
+    check_equal(ctx.run_setup(), 0, "exit code")
+    check_equal(read(os.path.join(ctx.install, "kept.dll")), new, "newer existing library")
+    check_equal(read(os.path.join(ctx.install, "replaced.dll")), new, "older existing library")
+    check_no_copies(ctx.install)
+
+
+# ---------------------------------------------------------------- damaged data
+
+
+def _damaged_setups(ctx):
+    """A good file and a file whose stored stream was changed in one byte:
+    once with a valid stream (inflates to other bytes: size/checksum check)
+    and once with a broken one (the stream's own check fails)."""
+    p = ctx.project
+    p.file("uninstaller.bin", IMAGE)
+    good = text_data(10000, 41)
+    data = text_data(30000, 42)
+    p.file("src/good.txt", good)
+    p.file("src/d.txt", data)
+    name = "Setrun E2E Damaged"
+    setup = p.build(project_head("E2E Damaged") + f"""
+[[group]]
+name = {q(name)}
+folder = {q(ctx.install_win)}
+flags = ["uninstall_entry"]
+uninstaller = "Uninstall.exe"
+[[group.file]]
+source = "src/good.txt"
+[[group.file]]
+source = "src/d.txt"
+""")
+    raw = read(setup)
+    area, entries = stream_positions(p.inspect(setup), raw)
+    offset, packed = entries["d.txt"]
+    damaged = bytearray(data)
+    damaged[12345] ^= 0x55
+    with open(os.path.join(ctx.work, "damaged.exe"), "wb") as f:
+        f.write(patch_stored_stream(raw, area + offset, packed, 12345, damaged[12345], True))
+    with open(os.path.join(ctx.work, "corrupt.exe"), "wb") as f:
+        f.write(patch_stored_stream(raw, area + offset, packed, 12345, damaged[12345], False))
+    return name, good, data, bytes(damaged)
+
+
+def case_damaged_data(ctx):
+    """Wrong size or checksum after a good inflate: kept silently with /R;
+    otherwise the question comes even in a silent run: Yes keeps the file,
+    No stops with code 21 and leaves nothing behind."""
+    w = ctx.wine
+    name, good, data, damaged = _damaged_setups(ctx)
+    target = os.path.join(ctx.install, "d.txt")
+    target_win = ctx.install_win + "\\d.txt"
+
+    w.reg_delete(UNINSTALL + name)
+    check_equal(ctx.run_setup("damaged.exe", "/R"), 0, "exit code with /R")
+    check_equal(read(target), damaged, "damaged file kept with /R")
+    check_no_copies(ctx.install)
+
+    remove(ctx.install)
+    finish = ctx.answer_boxes("E2E Damaged", "6")
+    rc = ctx.run_setup("damaged.exe")
+    box_rc, texts = finish()
+    check_equal(box_rc, 0, "the damaged-file question was not shown")
+    check_equal(texts.strip(), f"The file {target_win} is damaged. Do you want to keep it anyway?",
+                "question")
+    check_equal(rc, 0, "exit code after Yes")
+    check_equal(read(target), damaged, "damaged file kept after Yes")
+    check_no_copies(ctx.install)
+
+    remove(ctx.install)
+    w.reg_delete(UNINSTALL + name)
+    finish = ctx.answer_boxes("E2E Damaged", "7")
+    rc = ctx.run_setup("damaged.exe")
+    box_rc, texts = finish()
+    check_equal(box_rc, 0, "the damaged-file question was not shown")
+    check_equal(rc, 21, "exit code after No")
+    check(not os.path.exists(target), "the damaged file stayed after No")
+    check_equal(read(os.path.join(ctx.install, "good.txt")), good, "the file before it")
+    check_no_copies(ctx.install)
+    check(w.reg_values(UNINSTALL + name) is None, "a failed installation was registered")
+
+
+def case_corrupt_stream(ctx):
+    """A stream that fails its own check: code 31, the file is not there, no
+    copies, nothing registered."""
+    w = ctx.wine
+    name, good, data, damaged = _damaged_setups(ctx)
+    w.reg_delete(UNINSTALL + name)
+    check_equal(ctx.run_setup("corrupt.exe", "/R"), 31, "exit code")
+    check(not os.path.exists(os.path.join(ctx.install, "d.txt")), "the corrupt file was installed")
+    check_equal(read(os.path.join(ctx.install, "good.txt")), good, "the file before it")
+    check_no_copies(ctx.install)
+    check(w.reg_values(UNINSTALL + name) is None, "a failed installation was registered")
+
+
+GROUPS = {
+    "files": [case_files_folders_attributes_and_registration, case_destinations],
+    "packages": [case_data_volumes, case_sixteen_groups_forced_group, case_append_uninstaller],
+    "existing": [case_only_if_absent_and_read_only, case_locked_identical, case_locked_different,
+                 case_versions],
+    "damaged": [case_damaged_data, case_corrupt_stream],
+}

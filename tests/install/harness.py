@@ -1,0 +1,301 @@
+"""Installation tests from outside: builds installers with setrunc from small
+projects, runs the 64-bit setup program silently under Wine in a private
+prefix and looks at what it left on the disk and in the registry.
+
+Standard library only. The cases live in cases.py; run_install_tests.py
+picks a group of them."""
+
+import os
+import re
+import shutil
+import struct
+import subprocess
+import time
+import zlib
+
+WINE = "/usr/lib/wine/wine64"
+WINESERVER = "/usr/lib/wine/wineserver"
+
+
+class Failure(Exception):
+    """A check that did not hold; the case stops there."""
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+def check_equal(actual, expected, what):
+    if actual != expected:
+        a, e = repr(actual), repr(expected)
+        if len(a) > 300:
+            a = a[:300] + "..."
+        if len(e) > 300:
+            e = e[:300] + "..."
+        raise Failure(f"{what}: got {a}, expected {e}")
+
+
+def rotate_add_sum(data):
+    s = 0
+    for b in data:
+        s = (((s << 1) | (s >> 31)) + b) & 0xFFFFFFFF
+    return s
+
+
+def pattern(size, seed):
+    """Reproducible bytes that compress a little (text-like runs and noise)."""
+    out = bytearray()
+    x = seed * 2654435761 & 0xFFFFFFFF or 1
+    while len(out) < size:
+        x ^= (x << 13) & 0xFFFFFFFF
+        x ^= x >> 17
+        x ^= (x << 5) & 0xFFFFFFFF
+        out += (b"line %08x of the test data\r\n" % x) if x & 3 else struct.pack("<I", x)
+    return bytes(out[:size])
+
+
+def header(kind, flags, size):
+    return struct.pack("<HHI", kind, flags, size)
+
+
+def log_string(text):
+    raw = text.encode("cp1252")
+    return struct.pack("<H", len(raw)) + raw
+
+
+class Wine:
+    """One private Wine prefix for a run of one test group. Windows paths on
+    drive C map to <prefix>/drive_c; HOME points into the prefix's folder so
+    that the prefix's desktop and documents folders are not the real ones."""
+
+    def __init__(self, prefix, runner, helpers):
+        self.prefix = os.path.abspath(prefix)
+        self.runner = runner          # tests/wine/run-in-wine.sh
+        self.helpers = helpers        # the win64 build folder
+        self.home = self.prefix + "-home"
+        self.logs = self.prefix + "-logs"
+        os.makedirs(self.home, exist_ok=True)
+        os.makedirs(self.logs, exist_ok=True)
+        self.env = dict(os.environ)
+        self.env["SETRUN_WINEPREFIX"] = self.prefix
+        self.env["HOME"] = self.home
+        self.env.pop("DISPLAY", None)
+        self.count = 0
+        self.drive_c = os.path.join(self.prefix, "drive_c")
+
+    def _files(self):
+        self.count += 1
+        base = os.path.join(self.logs, "run%03d" % self.count)
+        return base + ".out", base + ".err"
+
+    def run(self, program, *args, timeout=120):
+        """Runs a Windows program to its end; returns the exit code as a
+        shell reads it (-1 is 255, -2 is 254)."""
+        out, err = self._files()
+        with open(out, "wb") as o, open(err, "wb") as e:
+            p = subprocess.run(["sh", self.runner, program, *args], stdout=o, stderr=e,
+                               stdin=subprocess.DEVNULL, env=self.env, timeout=timeout)
+        self.last_output = out
+        return p.returncode
+
+    def start(self, program, *args):
+        """Starts a Windows program in the background (same prefix)."""
+        out, err = self._files()
+        o, e = open(out, "wb"), open(err, "wb")
+        p = subprocess.Popen(["sh", self.runner, program, *args], stdout=o, stderr=e,
+                             stdin=subprocess.DEVNULL, env=self.env)
+        o.close()
+        e.close()
+        return p
+
+    def ensure(self):
+        """Creates the prefix (the first run does)."""
+        self.run("cmd", "/c", "exit")
+        check(os.path.isdir(self.drive_c), "the Wine prefix was not created")
+
+    def host(self, winpath):
+        """Host path of a path on drive C."""
+        check(winpath[:3].upper() == "C:\\", "not on drive C: " + winpath)
+        return os.path.join(self.drive_c, *[p for p in winpath[3:].split("\\") if p])
+
+    def find_host(self, winpath):
+        """Host path with the letter case of the existing folders (Windows
+        names differ from the folders Wine made only in case)."""
+        path = self.drive_c
+        for part in [p for p in winpath[3:].split("\\") if p]:
+            match = part
+            if os.path.isdir(path):
+                for name in os.listdir(path):
+                    if name.lower() == part.lower():
+                        match = name
+                        break
+            path = os.path.join(path, match)
+        return path
+
+    def user(self):
+        names = [n for n in os.listdir(os.path.join(self.drive_c, "users")) if n != "Public"]
+        check(len(names) == 1, "cannot tell the prefix's user: %r" % names)
+        return names[0]
+
+    def reg_values(self, key):
+        """Values of a registry key as {name: (type, text)}; None when the key
+        does not exist. Read with reg.exe, its output through a file."""
+        rc = self.run("reg", "query", key)
+        with open(self.last_output, "rb") as f:
+            text = f.read().decode("utf-8", "replace")
+        if rc != 0:
+            return None
+        values = {}
+        for line in text.splitlines():
+            m = re.match(r"^    (.*?)    (REG_\w+)    ?(.*)$", line.rstrip("\r"))
+            if m:
+                values[m.group(1)] = (m.group(2), m.group(3))
+        return values
+
+    def reg_add(self, key, name=None, kind="REG_SZ", data=""):
+        args = ["reg", "add", key, "/f"]
+        if name is not None:
+            args += ["/v", name, "/t", kind, "/d", data]
+        check(self.run(*args) == 0, "reg add %s failed" % key)
+
+    def reg_delete(self, key, name=None):
+        args = ["reg", "delete", key, "/f"] + (["/v", name] if name is not None else [])
+        self.run(*args)
+
+    def wait_idle(self):
+        subprocess.run([WINESERVER, "-w"], env=dict(self.env, WINEPREFIX=self.prefix),
+                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=120)
+
+
+class Project:
+    """A small project written into a work folder and built with setrunc."""
+
+    def __init__(self, work, setrunc, stub):
+        self.work = work
+        self.setrunc = setrunc
+        self.stub = stub
+        os.makedirs(work, exist_ok=True)
+
+    def file(self, name, data):
+        path = os.path.join(self.work, name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(data)
+        return path
+
+    def build(self, toml, name="setup.exe", expect_ok=True):
+        proj = os.path.join(self.work, name + ".toml")
+        with open(proj, "w", encoding="utf-8") as f:
+            f.write(toml)
+        out = os.path.join(self.work, name)
+        p = subprocess.run([self.setrunc, "build", proj, "-o", out, "--stub", self.stub, "-q"],
+                           stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=300)
+        if expect_ok:
+            check(p.returncode == 0, "setrunc build failed: " + p.stdout.decode(errors="replace"))
+        return out
+
+    def inspect(self, setup):
+        p = subprocess.run([self.setrunc, "inspect", setup], stdout=subprocess.PIPE,
+                           stderr=subprocess.STDOUT, timeout=120)
+        check(p.returncode == 0, "setrunc inspect failed")
+        return p.stdout.decode("utf-8", "replace")
+
+
+def stream_positions(inspect_text, data):
+    """{entry name: (global data offset, packed size)} and the file offset of
+    the first data byte, from `setrunc inspect` (its data-area line names the
+    length word's value and an offset next to it; the length word is found
+    there)."""
+    m = re.search(r"data area: L0 = (\d+) bytes at offset (\d+)", inspect_text)
+    check(m is not None, "inspect shows no data area")
+    length, at = int(m.group(1)), int(m.group(2))
+    word = struct.pack("<I", length)
+    if data[at:at + 4] == word:
+        area = at + 4
+    else:
+        check(data[at - 4:at] == word, "no data length word near offset %d" % at)
+        area = at
+    entries = {}
+    for em in re.finditer(r'^\s+\[\d+\] "((?:[^"\\]|\\.)*)".*\n\s+size (\d+), packed (\d+) at (\d+)',
+                          inspect_text, re.M):
+        name = em.group(1).replace("\\\\", "\\")
+        entries[name] = (int(em.group(4)), int(em.group(3)))
+    return area, entries
+
+
+def temp_copies(root):
+    """Temporary copies (*.$$?) left below a folder."""
+    found = []
+    for folder, _, names in os.walk(root):
+        for n in names:
+            if re.search(r"\.\$\$.$", n):
+                found.append(os.path.join(folder, n))
+    return found
+
+
+def file_log(entries):
+    """Payload of the file log record: entries are (folder, name, flags)."""
+    out = struct.pack("<I", len(entries))
+    for folder, name, flags in entries:
+        out += log_string(folder) + log_string(name) + bytes([flags])
+    return out
+
+
+def uninstaller_bytes(image, log_start, entries, registry=b""):
+    """The uninstaller file as the finishing step writes it."""
+    payload = file_log(entries)
+    return (image + log_start + header(0x1235, 0, len(payload)) + payload + registry
+            + header(0x7F7F, 2, 0))
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def wait_for_file(path, timeout=30):
+    end = time.time() + timeout
+    while time.time() < end:
+        if os.path.exists(path) and os.path.getsize(path) > 0:
+            return True
+        time.sleep(0.05)
+    return False
+
+
+def remove(path):
+    if os.path.isdir(path) and not os.path.islink(path):
+        # Read-only files are removable on Linux; the folders are writable.
+        shutil.rmtree(path, ignore_errors=True)
+    elif os.path.lexists(path):
+        os.chmod(path, 0o644) if not os.path.islink(path) else None
+        os.remove(path)
+
+
+def patch_stored_stream(data, start, packed, position, new_byte, fix_adler):
+    """Changes one data byte of a stream written with compression 0 (zlib
+    header, stored deflate blocks of at most 65,535 bytes, Adler-32). With
+    fix_adler the stream stays valid and inflates to other bytes; without it
+    the stream fails its check."""
+    stream = bytearray(data[start:start + packed])
+    check(stream[0] == 0x78, "not a zlib stream")
+    # Walk the stored blocks to find the output position.
+    pos, out = 2, 0
+    while True:
+        check(stream[pos] & 6 == 0, "not a stored block")
+        length = stream[pos + 1] | stream[pos + 2] << 8
+        if out <= position < out + length:
+            stream[pos + 5 + position - out] = new_byte
+            break
+        check(not stream[pos] & 1, "position beyond the stream")
+        pos += 5 + length
+        out += length
+    if fix_adler:
+        # Inflate without the trailer check, then recompute the trailer.
+        d = zlib.decompressobj()
+        body = d.decompress(bytes(stream[:-4]))
+        stream[-4:] = struct.pack(">I", zlib.adler32(body))
+    result = bytearray(data)
+    result[start:start + packed] = stream
+    return bytes(result)

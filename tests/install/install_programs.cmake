@@ -1,0 +1,19 @@
+# Helpers of the installation tests (tests/install), built for x86_64: a
+# program that holds a file open, and two libraries that differ only in their
+# version resource (1.5.0.0 and 2.0.0.0).
+add_executable(hold_file ${CMAKE_CURRENT_LIST_DIR}/hold_file.c)
+target_compile_options(hold_file PRIVATE -Os -Wall -Wextra -Werror)
+target_link_options(hold_file PRIVATE -s -static-libgcc)
+
+foreach(version 1.5 2.0)
+  string(REPLACE "." ";" parts ${version})
+  list(GET parts 0 major)
+  list(GET parts 1 minor)
+  string(REPLACE "." "_" name ${version})
+  add_library(version_dll_${name} SHARED
+    ${CMAKE_CURRENT_LIST_DIR}/version_dll.c ${CMAKE_CURRENT_LIST_DIR}/version_dll.rc)
+  set_target_properties(version_dll_${name} PROPERTIES PREFIX "" OUTPUT_NAME version_${name})
+  target_compile_definitions(version_dll_${name} PRIVATE
+    VERSION_MAJOR=${major} VERSION_MINOR=${minor} VERSION_BUILD=0)
+  target_link_options(version_dll_${name} PRIVATE -s -static-libgcc)
+endforeach()

@@ -1,0 +1,59 @@
+#!/usr/bin/env python3
+"""Runs one group of installation tests (see cases.py) under Wine.
+
+  run_install_tests.py --group NAME --setrunc PATH --stub SETRUN.EXE
+                       --prefix FOLDER [--case SUBSTRING]
+
+The helper programs (hold_file.exe, version_*.dll, msgbox_answer.exe) are
+taken from the folder of the setup program (the x86_64 build). Each group
+uses its own Wine prefix, created on first use and reused afterwards."""
+
+import argparse
+import os
+import sys
+import time
+import traceback
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+from cases import GROUPS, Context  # noqa: E402
+from harness import Failure, Wine  # noqa: E402
+
+
+def main():
+    a = argparse.ArgumentParser()
+    a.add_argument("--group", required=True, choices=sorted(GROUPS) + ["all"])
+    a.add_argument("--setrunc", required=True)
+    a.add_argument("--stub", required=True)
+    a.add_argument("--prefix", required=True)
+    a.add_argument("--case", default="")
+    args = a.parse_args()
+    here = os.path.dirname(os.path.abspath(__file__))
+    runner = os.path.join(here, "..", "wine", "run-in-wine.sh")
+    stub = os.path.abspath(args.stub)
+    wine = Wine(args.prefix, runner, os.path.dirname(stub))
+    wine.ensure()
+    groups = sorted(GROUPS) if args.group == "all" else [args.group]
+    failed = 0
+    for g in groups:
+        for case in GROUPS[g]:
+            name = case.__name__[len("case_"):]
+            if args.case not in name:
+                continue
+            start = time.time()
+            try:
+                case(Context(wine, os.path.abspath(args.setrunc), stub, name))
+                print(f"ok    {g}.{name} ({time.time() - start:.1f} s)", flush=True)
+            except Failure as e:
+                failed += 1
+                print(f"FAIL  {g}.{name}: {e}", flush=True)
+            except Exception:
+                failed += 1
+                print(f"ERROR {g}.{name}:", flush=True)
+                traceback.print_exc()
+    print(f"{failed} failed (Wine output in {wine.logs})" if failed else "all passed", flush=True)
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
