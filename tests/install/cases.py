@@ -638,10 +638,29 @@ def case_corrupt_stream(ctx):
     check(w.reg_values(UNINSTALL + name) is None, "a failed installation was registered")
 
 
+def case_incomplete_package(ctx):
+    """A program file cut inside its file data: -1 (255) and nothing
+    installed; silently without a message, with /V after the incomplete-data
+    message."""
+    name, good, data, damaged = _damaged_setups(ctx)
+    raw = read(os.path.join(ctx.work, "setup.exe"))
+    with open(os.path.join(ctx.work, "cut.exe"), "wb") as f:
+        f.write(raw[:-100])
+    check_equal(ctx.run_setup("cut.exe"), 255, "exit code of a silent run")
+    check(not os.path.exists(ctx.install), "an incomplete package installed something")
+    finish = ctx.answer_boxes("E2E Damaged", "1")
+    rc = ctx.run_setup("cut.exe", "/V")
+    box_rc, texts = finish()
+    check_equal(box_rc, 0, "the incomplete-data message was not shown")
+    check_equal(texts.strip(), "The setup data is incomplete or damaged.", "message")
+    check_equal(rc, 255, "exit code with /V")
+    check(not os.path.exists(ctx.install), "an incomplete package installed something")
+
+
 GROUPS = {
     "files": [case_files_folders_attributes_and_registration, case_destinations],
     "packages": [case_data_volumes, case_sixteen_groups_forced_group, case_append_uninstaller],
     "existing": [case_only_if_absent_and_read_only, case_locked_identical, case_locked_different,
                  case_versions],
-    "damaged": [case_damaged_data, case_corrupt_stream],
+    "damaged": [case_damaged_data, case_corrupt_stream, case_incomplete_package],
 }
