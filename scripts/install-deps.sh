@@ -7,7 +7,7 @@ packages=(
   cmake ninja-build g++ pkg-config python3 util-linux
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   libz-mingw-w64-dev
-  wine64 xvfb xauth x11-apps imagemagick
+  wine64 xvfb xauth x11-apps imagemagick zip
   libgtest-dev zlib1g-dev libtomlplusplus-dev libdeflate-dev
   clang libclang-rt-14-dev
 )
