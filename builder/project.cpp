@@ -562,8 +562,11 @@ void Loader::ReadFiles(const toml::table& t, const std::string& path, Group* gro
   };
   // Walks a folder in name order, so that the package does not depend on the
   // order in which the file system lists it.
+  std::set<std::pair<dev_t, ino_t>> visited;  // a folder linked into itself is walked once
   std::function<void(const std::string&, const std::string&)> walk = [&](const std::string& dir,
                                                                          const std::string& rel) {
+    struct stat st;
+    if (stat(dir.c_str(), &st) != 0 || !visited.insert({st.st_dev, st.st_ino}).second) return;
     DIR* d = opendir(dir.c_str());
     if (!d) Fail(sourceNode, Sub(path, "source"), "cannot read the folder " + dir);
     std::vector<std::string> names;
