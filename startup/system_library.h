@@ -9,7 +9,10 @@
 void* LoadSystemLibrary(const char* name);
 // Narrows the library search of the whole process to the system folder where
 // Windows offers it, and removes the current folder from the search in any
-// case. Called first thing at start-up.
+// case. Called first thing at start-up. A library that belongs to the
+// installation (a self-registering component) is loaded by its full path
+// with LoadLibraryExA(path, 0, LOAD_WITH_ALTERED_SEARCH_PATH), so that the
+// libraries it needs are looked for beside it.
 void RestrictLibrarySearch();
 
 // An exported function of a loaded library, or null. Cast the result to the
