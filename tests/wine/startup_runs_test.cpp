@@ -3,6 +3,7 @@
 // program (a copy of it in a folder whose name holds spaces) and waits for it.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <zlib.h>
 
 #include <string.h>
 
@@ -65,7 +66,7 @@ const unsigned Silent = 0x4000;
 // title as text 7/0; no texts otherwise, so no notice is ever shown), the end
 // of tables and `data` as the file data area.
 Bytes PackageFile(unsigned layoutFlags, const std::string& folder, int groups = 1,
-                  const Bytes& data = Bytes()) {
+                  const Bytes& data = Bytes(), const Bytes& fileList = Bytes()) {
   Bytes b(1024, 0x90);
   b[0] = 'M';
   b[1] = 'Z';
@@ -90,6 +91,7 @@ Bytes PackageFile(unsigned layoutFlags, const std::string& folder, int groups = 
     PutU16(group, 1);
     PutText(group, "Start-up runs");
     Record(b, 0x143E, group);
+    if (!fileList.empty()) Record(b, 0x143A, fileList);
   }
 
   PutU16(b, 0x7F7F);
@@ -98,6 +100,28 @@ Bytes PackageFile(unsigned layoutFlags, const std::string& folder, int groups = 
   PutU32(b, (unsigned)data.size());
   b.insert(b.end(), data.begin(), data.end());
   return b;
+}
+
+// A file list of one entry: a file for the system folder, installed on
+// every Windows version, whose compressed contents start the data area.
+Bytes SystemFileList(const std::string& name, const Bytes& contents, unsigned packedSize) {
+  Bytes entry(42, 0);
+  SetU32(entry, 10, packedSize);
+  SetU32(entry, 18, (unsigned)contents.size());
+  unsigned long long sum = 0;
+  for (unsigned char c : contents) sum = ((((sum << 1) & 0xFFFFFFFFu) | (sum >> 31)) + c) & 0xFFFFFFFFu;
+  SetU32(entry, 22, (unsigned)sum);
+  SetU32(entry, 26, 0xFE000);      // every Windows version
+  SetU32(entry, 30, 0x80000000u);  // an ordinary file
+  SetU32(entry, 34, 2);            // the system folder
+  PutText(entry, name);
+  for (int i = 1; i < 9; ++i) PutText(entry, "");
+  entry[0] = (unsigned char)entry.size();
+  entry[1] = (unsigned char)(entry.size() >> 8);
+  Bytes list;
+  PutU32(list, 1);
+  list.insert(list.end(), entry.begin(), entry.end());
+  return list;
 }
 
 bool WriteFileBytes(const std::string& path, const Bytes& bytes) {
@@ -267,6 +291,38 @@ TEST_F(StartupRuns, ContinuationRunNeedsAnExactCopyAndAnExistingGroup) {
       Package("whole.exe", PackageFile(Silent, folder + "installed", 3, Bytes{1, 2, 3, 4}));
   EXPECT_EQ(ExitMinusOne, RunSetup("/S\"" + whole + "\" /B3").exitCode);
   EXPECT_EQ(ExitMinusOne, RunSetup("/S\"" + whole + "\" /B1").exitCode);
+}
+
+// A silent installation that has to replace a file in use ends with -2; no
+// question is asked when the package does not want one in silent runs.
+TEST_F(StartupRuns, SilentInstallationNeedingARestartEndsWithMinusTwo) {
+  char system[MAX_PATH];
+  ASSERT_NE(0u, GetSystemDirectoryA(system, MAX_PATH));
+  std::string name = "setrun start " + std::to_string(GetCurrentProcessId()) + ".dat";
+  std::string target = std::string(system) + "\\" + name;
+  ASSERT_TRUE(WriteFileBytes(target, Bytes{'o', 'l', 'd'}));
+  // Held open without sharing: in use.
+  HANDLE held = CreateFileA(target.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, held);
+
+  Bytes contents(1000, 'n');
+  uLongf packed = compressBound((uLong)contents.size());
+  Bytes stream(packed);
+  ASSERT_EQ(Z_OK, compress2(stream.data(), &packed, contents.data(), (uLong)contents.size(), 9));
+  stream.resize(packed);
+  std::string path = Package("restart.bin", PackageFile(Silent, folder + "installed", 1, stream,
+                                                        SystemFileList(name, contents, (unsigned)packed)));
+  RunOutcome run = RunSetup("/S\"" + path + "\"", true);
+  CloseHandle(held);
+  EXPECT_FALSE(run.showedWindow);
+  EXPECT_EQ(0xFFFFFFFEu, run.exitCode);
+  // Not in use, the same installation replaces the file and ends with 0.
+  EXPECT_EQ(0u, RunSetup("/S\"" + path + "\"", true).exitCode);
+  HANDLE file = CreateFileA(target.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  DWORD size = file != INVALID_HANDLE_VALUE ? GetFileSize(file, nullptr) : 0;
+  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  EXPECT_EQ(contents.size(), size);
+  DeleteFileA(target.c_str());
 }
 
 // The moves and deletions waiting for the next start of Windows, as (source,
