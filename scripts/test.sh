@@ -52,6 +52,7 @@ stub_size() {
 }
 
 check stub-size stub_size
+check stub-imports-32 sh tests/e2e/check-imports.sh i686-w64-mingw32-objdump build/win32/setrun.exe
 run_ctest native build/native -j 2
 run_ctest wine build/win64 -j 2
 [ -x tests/fuzz/run.sh ] && check fuzz tests/fuzz/run.sh 60
