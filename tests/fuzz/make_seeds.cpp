@@ -116,6 +116,39 @@ int main(int argc, char** argv) {
                               Stored(TypeLayout, LayoutPayload(0)), Header(TypeGroup, 0, 0),
                               Stored(TypeSkipped143C, Bytes(5, 4)), Stored(TypeGroup, GroupPayload(Group("C:\\D"))),
                               Stored(TypeSkipped1440, Bytes(7, 5)), Header(TypeEnd, 0, 0), Bytes{0, 0, 0, 0}});
+  // The file data continues in data volume 1 (the target writes the last
+  // quarter of the input as setup.D01): the first stream crosses into it.
+  {
+    Bytes content = FileData(5000, 3);
+    Bytes z = Deflate(content);
+    EntrySpec e;
+    e.packedSize = (uint32_t)z.size();
+    e.size = (uint32_t)content.size();
+    e.checksum = RotateAdd(content.data(), content.size());
+    Bytes volumeList = FileListPayload({EntryBytes(e)});
+    std::vector<Bytes> records = {Stored(TypeLayout, LayoutPayload(0)),
+                                  Stored(TypeGroup, GroupPayload(Group("C:\\V"))),
+                                  Stored(TypeFileList, volumeList)};
+    Bytes tables{0x20};
+    Append(tables, Marker());
+    for (const Bytes& r : records) Append(tables, r);
+    // Sizes: 1 + tables + 12 + k in the program file, 4 + (z - k) in the
+    // volume, which must be the last quarter: (total - 1) / 4 bytes.
+    const size_t fixed = tables.size() + 12;  // end header and length word
+    size_t k = 0;
+    for (; k < z.size(); ++k) {
+      size_t total = fixed + k + 4 + (z.size() - k);
+      if ((total - 1) / 4 == 4 + (z.size() - k)) break;
+    }
+    if (k < z.size() && k > 0) {
+      Bytes b = tables;
+      Append(b, EndOfTables((uint32_t)k, Bytes(z.begin(), z.begin() + k)));
+      PutU32(b, (uint32_t)(z.size() - k));
+      b.insert(b.end(), z.begin() + k, z.end());
+      ++attempted;
+      if (WriteAll(folder + "/data-volume", b)) ++written;
+    }
+  }
   // Many small groups.
   std::vector<Bytes> many = {Stored(TypeLayout, LayoutPayload(0))};
   for (int i = 0; i < 16; ++i) {

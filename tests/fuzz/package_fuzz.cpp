@@ -8,7 +8,9 @@
 // package. Broken invariants abort, so the fuzzer reports them.
 //
 // Option bits: 0 continuation run, 1 /V, 2-3 screen size, 4 the first file's
-// data is inflated into memory instead of a file.
+// data is inflated into memory instead of a file, 5 the last quarter of the
+// input is data volume 1 (setup.D01, its own length word first) instead of
+// the end of the program file.
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -23,6 +25,10 @@
 namespace {
 
 std::string& ProgramFile() {
+  static std::string path;
+  return path;
+}
+std::string& VolumeFile() {
   static std::string path;
   return path;
 }
@@ -132,6 +138,10 @@ void InflateFirstFile(bool toMemory) {
     u32 written = 0, checksum = 0;
     int status = InflateToFile(out, &DataSource, packed, &written, &checksum);
     if (status == 0 && packed) Sink = written ^ checksum;
+    // SETRUN_FUZZ_VERBOSE=1 shows what the seeds reach.
+    if (getenv("SETRUN_FUZZ_VERBOSE"))
+      fprintf(stderr, "first file: status %d, volume %u, %u bytes, sum %s\n", status, VolumeNumber,
+              written, checksum == ReadU32(entry + EntryChecksum) ? "right" : "wrong");
     CloseFile(out);
   }
   if (DataSource != InvalidFile) CloseFile(DataSource);
@@ -142,6 +152,7 @@ char Folder[64];
 
 void RemoveFiles() {
   unlink(ProgramFile().c_str());
+  unlink(VolumeFile().c_str());
   rmdir(Folder);
 }
 
@@ -152,6 +163,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   if (mkdir(Folder, 0700) != 0) snprintf(Folder, sizeof Folder, "/tmp/setrun-fuzz-%d", (int)getpid());
   mkdir(Folder, 0700);
   ProgramFile() = std::string(Folder) + "/setup.exe";
+  VolumeFile() = std::string(Folder) + "/setup.D01";
   atexit(RemoveFiles);
   snprintf(ProgramPathBuffer, sizeof ProgramPathBuffer, "%s", ProgramFile().c_str());
   return 0;
@@ -160,8 +172,15 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
   const uint8_t options = data[0];
+  size_t programEnd = size;
+  if (options & 0x20) {
+    programEnd = size - (size - 1) / 4;
+    if (!pkgbytes::WriteAll(VolumeFile(), pkgbytes::Bytes(data + programEnd, data + size))) return 0;
+  } else {
+    unlink(VolumeFile().c_str());
+  }
   pkgbytes::Bytes file = pkgbytes::Stub(1020);
-  file.insert(file.end(), data + 1, data + size);
+  file.insert(file.end(), data + 1, data + programEnd);
   if (!pkgbytes::WriteAll(ProgramFile(), file)) return 0;
 
   pkgbytes::ResetReader(ProgramPathBuffer);
@@ -172,6 +191,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ScreenHeight = screens[(options >> 2) & 3][1];
 
   const int complete = LoadPackage();
+  if (getenv("SETRUN_FUZZ_VERBOSE"))
+    fprintf(stderr, "options %02x: LoadPackage %d, %u groups\n", options, complete, GroupCount);
   if (complete) {
     Check(LayoutRecord != nullptr && GroupCount >= 1);
     Check(CurrentGroup >= 0 && (u32)CurrentGroup < GroupCount);
