@@ -763,16 +763,4 @@ TEST_F(RecordPayload, StoredPayloadCutShortIsError1) {
   EXPECT_EQ(data, nullptr);
 }
 
-TEST_F(RecordPayload, ReadsACompressedPayloadExactly) {
-  Bytes content(70000);
-  for (size_t i = 0; i < content.size(); ++i) content[i] = (uint8_t)((i * i) >> 3);
-  Open(Compressed(TypeTitleStyle, content));
-  u8* data = nullptr;
-  u32 length = 0;
-  ASSERT_EQ(ReadRecordPayload(file, &header, &data, &length), 0);
-  ASSERT_EQ(length, content.size());
-  EXPECT_EQ(memcmp(data, content.data(), length), 0);
-  FreeBlock(&data);
-}
-
 }  // namespace

@@ -71,18 +71,6 @@ TEST_F(PackageTables, GetTextWithoutAPackageIsEmpty) {
   EXPECT_STREQ(GetText(10, 0), "");
 }
 
-// Text groups may share their strings with others and may stand in any
-// order; each is read from its own offset.
-TEST_F(PackageTables, TextGroupsAreFoundByTheirOffsets) {
-  GroupSpec g = UsualGroup("C:\\One");
-  Bytes payload = GroupPayload(g);
-  // Text group 1 reuses text group 7's bytes.
-  SetU32(payload, 62 + 4 * 1, GetU32(payload, 62 + 4 * 7));
-  ASSERT_EQ(LoadRecords({Layout(), Stored(TypeGroup, payload), EndOfTables({})}), 1);
-  EXPECT_STREQ(GetText(1, 31), "7/31");
-  EXPECT_STREQ(GetText(1, 33), "");
-}
-
 TEST_F(PackageTables, SelectGroupKeepsEachGroupsFolder) {
   EntrySpec e;
   Bytes oneFile = Stored(TypeFileList, FileListPayload({EntryBytes(e)}));
