@@ -16,7 +16,9 @@ foreach(source ${SETRUN_WINE_TEST_SOURCES})
   target_link_libraries(${name} PRIVATE setrun_core gtest)
   target_link_options(${name} PRIVATE -static -static-libgcc -static-libstdc++)
   add_test(NAME wine.${name} COMMAND ${name})
-  set_tests_properties(wine.${name} PROPERTIES TIMEOUT 300)
+  # One at a time: the tests share the prefix's desktop, and the helpers that
+  # answer message boxes find them by caption.
+  set_tests_properties(wine.${name} PROPERTIES TIMEOUT 300 RESOURCE_LOCK wine_desktop)
 endforeach()
 
 include(tests/wine/programs.cmake OPTIONAL)

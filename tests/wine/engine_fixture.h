@@ -90,7 +90,7 @@ class Answerer {
   // The helper's exit code (0: every box was answered), and the texts it saw.
   int Finish() {
     if (!process_) return -1;
-    WaitForSingleObject(process_, 30000);
+    WaitForSingleObject(process_, 90000);
     DWORD code = 99;
     GetExitCodeProcess(process_, &code);
     CloseHandle(process_);

@@ -5,7 +5,7 @@
  * 7 No), one per box. With the two paths, the file is copied before the
  * first button is pressed (a disk that is "inserted" while the prompt shows).
  * Exit code: 0 when every box was answered, 1 when one did not appear within
- * 20 seconds. */
+ * 60 seconds. */
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -29,7 +29,7 @@ int main(int argc, char** argv) {
     int id = atoi(ids);
     while (*ids && *ids != ',') ++ids;
     if (*ids == ',') ++ids;
-    HWND box = FindBox(argv[1], 20000);
+    HWND box = FindBox(argv[1], 60000);
     if (!box) {
       if (log) fclose(log);
       return 1;
