@@ -5,7 +5,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 scripts/install-deps.sh
-scripts/build.sh
+mkdir -p build
+echo "== building (log: build/build.log)"
+scripts/build.sh >build/build.log 2>&1 || { tail -n 60 build/build.log; exit 1; }
 
 out=$root/build/demo
 mkdir -p "$out"
@@ -38,5 +40,7 @@ echo "== registry"
 WINEPREFIX=$SETRUN_WINEPREFIX WINEDEBUG=-all /usr/lib/wine/wine64 reg query \
   'HKLM\Software\Setrun Demo' >"$out/reg.txt" 2>&1 || true
 sed -e 's/\r//' "$out/reg.txt" | grep -v '^$' || true
+echo "== running the installed program"
+tests/wine/run-in-wine.sh 'C:\Program Files\Setrun Demo\hello.exe' || true
 WINEPREFIX=$SETRUN_WINEPREFIX /usr/lib/wine/wineserver -k 2>/dev/null || true
 exit $(( rc == 0 ? 0 : 1 ))

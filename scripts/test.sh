@@ -6,7 +6,9 @@ set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 scripts/install-deps.sh || exit 1
-scripts/build.sh || exit 1
+mkdir -p build
+echo "== building (log: build/build.log)"
+scripts/build.sh >build/build.log 2>&1 || { tail -n 80 build/build.log; echo "setrun: build failed"; exit 1; }
 
 export SETRUN_WINEPREFIX="$root/build/wineprefix"
 passed=0

@@ -11,8 +11,10 @@ trap 'rm -rf "$work"' EXIT
 
 # The demo project with the silent flag, next to copies of its files.
 cp -r "$root/examples/demo/." "$work/"
-sed 's/^compression = 9$/compression = 9\n\n[layout]\nflags = ["silent"]/' \
-  "$root/examples/demo/project.toml" >"$work/project.toml"
+if ! grep -q '"silent"' "$work/project.toml"; then
+  sed 's/^compression = 9$/compression = 9\n\n[layout]\nflags = ["silent"]/' \
+    "$root/examples/demo/project.toml" >"$work/project.toml"
+fi
 grep -q '"silent"' "$work/project.toml"
 x86_64-w64-mingw32-gcc -Os -s -o "$work/hello.exe" "$root/examples/demo/hello.c"
 # The folder name tells this run's installation apart from earlier ones.
