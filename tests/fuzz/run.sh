@@ -4,14 +4,14 @@
 # non-zero when the fuzzer finds a crash, a sanitizer report, a leak or a
 # broken invariant (the input is kept in the artifacts folder).
 #   tests/fuzz/run.sh [seconds]        (default 60)
-# Environment: SETRUN_FUZZ_BUILD (build folder, default build/readertests-fuzz),
+# Environment: SETRUN_FUZZ_BUILD (build folder, default build/fuzz),
 # SETRUN_FUZZ_JOBS (parallel fuzzing processes, default 1).
 set -eu
 
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
 seconds=${1:-60}
-build=${SETRUN_FUZZ_BUILD:-$root/build/readertests-fuzz}
+build=${SETRUN_FUZZ_BUILD:-$root/build/fuzz}
 jobs=${SETRUN_FUZZ_JOBS:-1}
 
 if [ ! -f "$build/build.ninja" ]; then
@@ -36,10 +36,12 @@ cd "$build/fuzz"
 "$build/setrun_package_fuzz" "$corpus" "$seeds" \
   -dict="$here/package.dict" \
   -max_total_time="$seconds" -max_len=16384 -timeout=10 -rss_limit_mb=2048 \
-  $parallel -artifact_prefix="$artifacts/" -print_final_stats=1 || status=$?
+  $parallel -artifact_prefix="$artifacts/" -print_final_stats=1 >fuzz.log 2>&1 || status=$?
 
 if [ "$status" -ne 0 ]; then
+  tail -n 60 fuzz.log >&2
   echo "package fuzzing found a problem (exit $status); inputs in $artifacts" >&2
   exit 1
 fi
-echo "package fuzzing: no findings in $seconds s"
+runs=$(sed -n 's/^stat::number_of_executed_units: *//p' fuzz.log)
+echo "package fuzzing: no findings in $seconds s (${runs:-?} inputs; log $build/fuzz/fuzz.log)"
