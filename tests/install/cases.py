@@ -268,12 +268,18 @@ uninstaller = "Uninstall.exe"
 
 def case_data_volumes(ctx):
     """File data in the program file and two data volumes, streams running on
-    from one file into the next; then the last volume missing: code 18 and
-    nothing half-written."""
+    from one file into the next; then the last volume missing: code 18, the
+    system file kept back for the end of the run is thrown away, nothing
+    half-written, nothing registered."""
     w, p = ctx.wine, ctx.project
     p.file("uninstaller.bin", IMAGE)
     files = {"v1.bin": noise(90000, 21), "v2.bin": noise(90000, 22), "v3.txt": text_data(60000, 23)}
-    entries = ""
+    sys_win = "C:\\windows\\system32\\%s.dll" % ctx.name
+    sys_host = w.find_host(sys_win)
+    remove(sys_host)
+    p.file("src/sys.dll", b"system file of the volume test\r\n")
+    entries = f"[[group.file]]\nsource = \"src/sys.dll\"\nname = \"{ctx.name}.dll\"\n" \
+              "destination = \"system\"\n"
     for n, d in files.items():
         p.file("src/" + n, d)
         entries += f"[[group.file]]\nsource = \"src/{n}\"\n"
@@ -292,16 +298,19 @@ uninstaller = "Uninstall.exe"
     check_equal(ctx.run_setup(), 0, "exit code")
     for n, d in files.items():
         check_equal(read(os.path.join(ctx.install, n)), d, n)
-    check_no_copies(ctx.install)
+    check_equal(read(sys_host), b"system file of the volume test\r\n", "the system file")
+    check_no_copies(ctx.install, os.path.dirname(sys_host))
     check(w.reg_values(UNINSTALL + name) is not None, "no Uninstall entry")
     w.reg_delete(UNINSTALL + name)
 
     remove(ctx.install)
+    remove(sys_host)
     last = sorted(f for f in os.listdir(ctx.work) if f.startswith("setup.D"))[-1]
     os.remove(os.path.join(ctx.work, last))
     check_equal(ctx.run_setup(), 18, "exit code with a missing volume")
     check(not os.path.exists(os.path.join(ctx.install, "v3.txt")), "v3.txt was installed")
-    check_no_copies(ctx.install)
+    check(not os.path.exists(sys_host), "the system file was put in place after a failure")
+    check_no_copies(ctx.install, os.path.dirname(sys_host))
     check(w.reg_values(UNINSTALL + name) is None, "a failed installation was registered")
     check(not os.path.exists(os.path.join(ctx.install, "Uninstall.exe")) or
           read(os.path.join(ctx.install, "Uninstall.exe"))[-8:] != header(0x7F7F, 2, 0),
@@ -426,95 +435,127 @@ source = "src/ro.txt"
     check_no_copies(ctx.install)
 
 
-def _locked_project(ctx, title, dest, data, extra_flags=""):
+def _locked_setup(ctx, title, data):
+    """A package with one file for the installation folder (read-only) and one
+    shared file for the system folder, both named after the case, and an
+    uninstaller. Returns the Windows paths of the two targets."""
     p = ctx.project
     p.file("uninstaller.bin", IMAGE)
     p.file("src/lock.dll", data)
-    return p.build(project_head(title) + f"""
+    p.build(project_head(title) + f"""
 [[group]]
 folder = {q(ctx.install_win)}
+uninstaller = "Uninstall.exe"
 [[group.file]]
 source = "src/lock.dll"
 name = "{ctx.name}.dll"
-destination = "{dest}"
-{extra_flags}""")
-
-
-def case_locked_identical(ctx):
-    """A target held open by another program with the packaged bytes: in the
-    installation folder and in the system folder, no restart is needed."""
-    w = ctx.wine
-    data = noise(20000, 31)
-    _locked_project(ctx, "E2E Locked Same", "install", data)
-    os.makedirs(ctx.install)
-    target = os.path.join(ctx.install, ctx.name + ".dll")
-    with open(target, "wb") as f:
-        f.write(data)
-    let_go = ctx.hold(ctx.install_win + "\\" + ctx.name + ".dll", "read")
-    try:
-        rc = ctx.run_setup()
-    finally:
-        let_go()
-    check_equal(rc, 0, "exit code (installation folder)")
-    check_equal(read(target), data, "locked identical target")
-    check_no_copies(ctx.install)
-
-    sys_win = "C:\\windows\\system32\\" + ctx.name + ".dll"
-    sys_host = w.find_host(sys_win)
-    with open(sys_host, "wb") as f:
-        f.write(data)
-    ctx.project.build(project_head("E2E Locked Same") + f"""
-[[group]]
-folder = {q(ctx.install_win)}
+options = ["read_only", "ordinary"]
 [[group.file]]
 source = "src/lock.dll"
 name = "{ctx.name}.dll"
 destination = "system"
+flags = ["shared"]
 """)
-    let_go = ctx.hold(sys_win, "read")
+    return ctx.install_win + "\\" + ctx.name + ".dll", "C:\\windows\\system32\\" + ctx.name + ".dll"
+
+
+def _run_held(ctx, paths, share):
+    """Runs setup.exe while other programs hold the given files open."""
+    releases = []
     try:
-        rc = ctx.run_setup()
+        for path in paths:
+            releases.append(ctx.hold(path, share))
+        return ctx.run_setup()
     finally:
-        let_go()
-    check_equal(rc, 0, "exit code (system folder)")
+        for let_go in releases:
+            let_go()
+
+
+def _pending_moves(w):
+    values = w.reg_values(PENDING_KEY) or {}
+    pending = values.get("PendingFileRenameOperations")
+    if pending is None:
+        return None
+    check_equal(pending[0], "REG_MULTI_SZ", "type of PendingFileRenameOperations")
+    items = [i.lower() for i in pending[1].split("\\0") if i]
+    return list(zip(items[0::2], items[1::2]))
+
+
+def case_locked_identical(ctx):
+    """Targets held open by another program that already hold the packaged
+    bytes: in the installation folder the comparison with the locked file
+    finds them equal, in the system folder the file is found in use and
+    identical and kept (its shared count still rises, and it is logged).
+    No restart is needed."""
+    w = ctx.wine
+    data = noise(20000, 31)
+    inst_win, sys_win = _locked_setup(ctx, "E2E Locked Same", data)
+    os.makedirs(ctx.install)
+    inst_host, sys_host = w.host(inst_win), w.find_host(sys_win)
+    for path in (inst_host, sys_host):
+        with open(path, "wb") as f:
+            f.write(data)
+    w.reg_add(SHARED, sys_win, "REG_DWORD", "2")
+    w.reg_delete(PENDING_KEY, "PendingFileRenameOperations")
+    rc = _run_held(ctx, [inst_win, sys_win], "read")
+    check_equal(rc, 0, "exit code")
+    check_equal(read(inst_host), data, "locked identical target")
     check_equal(read(sys_host), data, "locked identical system file")
-    check_no_copies(os.path.dirname(sys_host))
+    check_no_copies(ctx.install, os.path.dirname(sys_host))
+    check(_pending_moves(w) is None, "a move was scheduled for identical files")
+    check_equal((w.reg_values(SHARED) or {}).get(sys_win), ("REG_DWORD", "0x3"),
+                "shared count of the kept system file")
+    check_equal(read(os.path.join(ctx.install, "Uninstall.exe")),
+                uninstaller_bytes(IMAGE, b"", [(".", ctx.name + ".dll", 0),
+                                               ("C:\\windows\\system32", ctx.name + ".dll", 1)]),
+                "the uninstaller")
     remove(sys_host)
+    w.reg_delete(SHARED, sys_win)
 
 
 def case_locked_different(ctx):
-    """A target held open without sharing that differs: the copy waits under
-    its temporary name, the move is recorded for the next start of Windows,
-    and the exit code says that a restart is needed."""
+    """Targets held open without sharing that differ: each copy waits under
+    its temporary name (the read-only option already on it), the moves are
+    recorded for the next start of Windows (the system file's at the commit
+    after the file phase), both entries are logged, and the exit code says
+    that a restart is needed."""
     w = ctx.wine
     data = noise(20000, 32)
-    _locked_project(ctx, "E2E Locked Other", "install", data)
+    inst_win, sys_win = _locked_setup(ctx, "E2E Locked Other", data)
     os.makedirs(ctx.install)
-    target = os.path.join(ctx.install, ctx.name + ".dll")
-    with open(target, "wb") as f:
-        f.write(b"old contents")
+    inst_host, sys_host = w.host(inst_win), w.find_host(sys_win)
+    for path in (inst_host, sys_host):
+        with open(path, "wb") as f:
+            f.write(b"old contents")
+    w.reg_add(SHARED)
+    w.reg_delete(SHARED, sys_win)
     w.reg_delete(PENDING_KEY, "PendingFileRenameOperations")
-    let_go = ctx.hold(ctx.install_win + "\\" + ctx.name + ".dll", "none")
-    try:
-        rc = ctx.run_setup()
-    finally:
-        let_go()
+    rc = _run_held(ctx, [inst_win, sys_win], "none")
     check_equal(rc, 254, "exit code (restart needed, -2)")
-    check_equal(read(target), b"old contents", "locked target")
-    copy = os.path.join(ctx.install, ctx.name + ".$$A")
-    check(os.path.exists(copy), "the waiting copy is missing")
-    check_equal(read(copy), data, "the waiting copy")
-    values = w.reg_values(PENDING_KEY) or {}
-    pending = values.get("PendingFileRenameOperations")
-    check(pending is not None, "no PendingFileRenameOperations value")
-    check_equal(pending[0], "REG_MULTI_SZ", "type of PendingFileRenameOperations")
-    items = [i for i in pending[1].split("\\0") if i]
-    source = (ctx.install_win + "\\" + ctx.name + ".$$A").lower()
-    dest = (ctx.install_win + "\\" + ctx.name + ".dll").lower()
-    check(len(items) >= 2 and items[-2].lower().endswith(source) and
-          items[-1].lower().endswith(dest),
-          "PendingFileRenameOperations does not move the copy over the target: %r" % items)
+    moves = _pending_moves(w)
+    check(moves is not None, "no PendingFileRenameOperations value")
+    for target_win, target_host in ((inst_win, inst_host), (sys_win, sys_host)):
+        check_equal(read(target_host), b"old contents", "locked target " + target_win)
+        copy_win = target_win[:-4] + ".$$A"
+        copy = target_host[:-4] + ".$$A"
+        check(os.path.exists(copy), "the waiting copy of %s is missing" % target_win)
+        check_equal(read(copy), data, "the waiting copy of " + target_win)
+        check(any(src.endswith(copy_win.lower()) and dst.endswith(target_win.lower())
+                  for src, dst in moves),
+              "no move of %s over %s in PendingFileRenameOperations: %r" % (copy_win, target_win,
+                                                                            moves))
+    check(not os.stat(inst_host[:-4] + ".$$A").st_mode & 0o222,
+          "the waiting copy did not get the read-only attribute")
+    check_equal(read(os.path.join(ctx.install, "Uninstall.exe")),
+                uninstaller_bytes(IMAGE, b"", [(".", ctx.name + ".dll", 0),
+                                               ("C:\\windows\\system32", ctx.name + ".dll", 1)]),
+                "the uninstaller")
+    check_equal((w.reg_values(SHARED) or {}).get(sys_win), ("REG_DWORD", "0x1"),
+                "shared count of the system file waiting for the restart")
+    w.reg_delete(SHARED, sys_win)
     w.reg_delete(PENDING_KEY, "PendingFileRenameOperations")
+    for path in (sys_host, sys_host[:-4] + ".$$A"):
+        remove(path)
 
 
 def case_versions(ctx):
