@@ -198,6 +198,43 @@ windows = ["95"]
     w.reg_delete(UNINSTALL + name)
 
 
+def case_earlier_installation_folder(ctx):
+    """The folder an earlier installation recorded in the registry (quoted,
+    with a program name and arguments, in other letter case) is the folder
+    of this installation, with the letter case of the disk; it is recorded
+    again in that form."""
+    w, p = ctx.wine, ctx.project
+    p.file("uninstaller.bin", IMAGE)
+    p.file("src/a.txt", b"installed where the earlier one was\r\n")
+    earlier = os.path.join(ctx.install, "Earlier Place")
+    os.makedirs(earlier)
+    key = "HKCU\\Software\\Setrun E2E Earlier"
+    recorded = '"%s\\EARLIER PLACE\\Uninstall.exe" /remove' % ctx.install_win.lower()
+    w.reg_delete(key)
+    w.reg_add(key, "Path", "REG_SZ", recorded)
+    default = ctx.install_win + "\\Default"
+    p.build(project_head("E2E Earlier") + f"""
+[[group]]
+folder = {q(default)}
+flags = ["folder_to_registry"]
+registry = {{ root = "HKCU", key = "Software\\\\Setrun E2E Earlier", value = "Path" }}
+uninstaller = "Uninstall.exe"
+[[group.file]]
+source = "src/a.txt"
+""")
+    check_equal(ctx.run_setup(), 0, "exit code")
+    check_equal(read(os.path.join(earlier, "a.txt")), b"installed where the earlier one was\r\n",
+                "a.txt in the earlier folder")
+    check(not os.path.exists(os.path.join(ctx.install, "Default")), "the default folder was used")
+    check_equal(read(os.path.join(earlier, "Uninstall.exe")),
+                uninstaller_bytes(IMAGE, b"", [(".", "a.txt", 0)]), "the uninstaller")
+    # The drive part stays as written; the folders take the disk's letter case.
+    corrected = ctx.install_win.lower()[:3] + ctx.install_win[3:] + "\\Earlier Place"
+    check_equal((w.reg_values(key) or {}).get("Path"), ("REG_SZ", corrected),
+                "the folder recorded again")
+    w.reg_delete(key)
+
+
 def case_destinations(ctx):
     """Every destination that means something under Wine: Windows folder,
     system folder (committed after the file phase) with shared counts,
@@ -215,9 +252,12 @@ def case_destinations(ctx):
         "desk": ("desktop", f"C:\\users\\{user}\\Desktop", tag + "-desk.txt", None),
         "cust": ("custom", f"C:\\windows\\{tag}-custom\\sub", "cust.txt",
                  "#Windows#\\" + tag + "-custom\\sub"),
+        "cust2": ("custom", "#INSTALL#\\extra", "cust2.txt", "#InstallDir#\\extra"),
         "doc": ("documents", f"C:\\users\\{user}\\Documents\\{tag}", "doc.txt", None),
         "app": ("appdata", f"C:\\users\\{user}\\AppData\\Roaming\\{tag}", "app.ini", None),
     }
+    places = {k: (d, f.replace("#INSTALL#", ctx.install_win), b, c)
+              for k, (d, f, b, c) in places.items()}
     entries = ""
     data = {}
     for i, (key, (dest, folder, base, custom)) in enumerate(places.items()):
@@ -250,6 +290,8 @@ uninstaller = "Uninstall.exe"
         check(os.path.exists(host), f"{dest}: {folder}\\{base} was not installed")
         check_equal(read(host), data[key], f"{dest}: {folder}\\{base}")
         check_no_copies(os.path.dirname(host))
+        if folder.startswith(ctx.install_win + "\\"):
+            folder = "." + folder[len(ctx.install_win):]
         log.append((folder, base, 1 if key.startswith("sys") else 0))
     log.append((".", "here.txt", 0))
     shared = w.reg_values(SHARED) or {}
@@ -699,7 +741,8 @@ def case_incomplete_package(ctx):
 
 
 GROUPS = {
-    "files": [case_files_folders_attributes_and_registration, case_destinations],
+    "files": [case_files_folders_attributes_and_registration, case_earlier_installation_folder,
+              case_destinations],
     "packages": [case_data_volumes, case_sixteen_groups_forced_group, case_append_uninstaller],
     "existing": [case_only_if_absent_and_read_only, case_locked_identical, case_locked_different,
                  case_versions],
