@@ -6,7 +6,6 @@ import json
 import os
 import random
 import shutil
-import struct
 import time
 
 from harness import (Failure, Project, check, check_equal, header, patch_stored_stream, read,
@@ -42,6 +41,7 @@ def text_data(size, seed):
 class Context:
     def __init__(self, wine, setrunc, stub, name):
         self.wine = wine
+        self.stub = stub
         self.name = name
         self.work_win = "C:\\e2e-work\\" + name
         self.work = wine.host(self.work_win)
@@ -357,6 +357,56 @@ uninstaller = "Uninstall.exe"
     check(not os.path.exists(os.path.join(ctx.install, "Uninstall.exe")) or
           read(os.path.join(ctx.install, "Uninstall.exe"))[-8:] != header(0x7F7F, 2, 0),
           "a failed installation completed its uninstaller")
+
+
+def case_package_named_on_the_command_line(ctx):
+    """The bare setup program reads a package named with /S (a quoted path
+    with spaces) and finds its data volumes beside that file."""
+    w, p = ctx.wine, ctx.project
+    p.file("uninstaller.bin", IMAGE)
+    data = noise(120000, 24)
+    p.file("src/big.bin", data)
+    setup = p.build(project_head("E2E Slash S", 'volume_size = "100K"') + f"""
+[[group]]
+folder = {q(ctx.install_win)}
+[[group.file]]
+source = "src/big.bin"
+""")
+    folder_win = ctx.work_win + "\\with spaces"
+    folder = w.host(folder_win)
+    os.makedirs(folder)
+    copied = 0
+    for name in os.listdir(ctx.work):
+        if name.startswith("setup."):
+            shutil.move(os.path.join(ctx.work, name), os.path.join(folder, name))
+            copied += 1
+    check(copied >= 3, "the build made no data volume")
+    # Wine puts an argument with spaces in double quotes: the command line
+    # reads /S "...\with spaces\setup.exe".
+    check_equal(w.run(ctx.stub, "/S", folder_win + "\\setup.exe"), 0, "exit code")
+    check_equal(read(os.path.join(ctx.install, "big.bin")), data, "big.bin")
+    check_no_copies(ctx.install)
+
+
+def case_install_folder_is_a_file(ctx):
+    """A file where the installation folder should be: the folder check fails
+    with code 5 and nothing is installed."""
+    p = ctx.project
+    p.file("uninstaller.bin", IMAGE)
+    p.file("src/a.txt", b"a\r\n")
+    p.build(project_head("E2E Folder File") + f"""
+[[group]]
+folder = {q(ctx.install_win)}
+uninstaller = "Uninstall.exe"
+[[group.file]]
+source = "src/a.txt"
+""")
+    os.makedirs(os.path.dirname(ctx.install), exist_ok=True)
+    with open(ctx.install, "wb") as f:
+        f.write(b"not a folder")
+    check_equal(ctx.run_setup(), 5, "exit code")
+    check_equal(read(ctx.install), b"not a folder", "the file in the folder's place")
+    remove(ctx.install)
 
 
 def case_sixteen_groups_forced_group(ctx):
@@ -743,7 +793,9 @@ def case_incomplete_package(ctx):
 GROUPS = {
     "files": [case_files_folders_attributes_and_registration, case_earlier_installation_folder,
               case_destinations],
-    "packages": [case_data_volumes, case_sixteen_groups_forced_group, case_append_uninstaller],
+    "packages": [case_data_volumes, case_package_named_on_the_command_line,
+                 case_install_folder_is_a_file, case_sixteen_groups_forced_group,
+                 case_append_uninstaller],
     "existing": [case_only_if_absent_and_read_only, case_locked_identical, case_locked_different,
                  case_versions],
     "damaged": [case_damaged_data, case_corrupt_stream, case_incomplete_package],

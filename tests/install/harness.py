@@ -13,10 +13,6 @@ import subprocess
 import time
 import zlib
 
-WINE = "/usr/lib/wine/wine64"
-WINESERVER = "/usr/lib/wine/wineserver"
-
-
 class Failure(Exception):
     """A check that did not hold; the case stops there."""
 
@@ -34,25 +30,6 @@ def check_equal(actual, expected, what):
         if len(e) > 300:
             e = e[:300] + "..."
         raise Failure(f"{what}: got {a}, expected {e}")
-
-
-def rotate_add_sum(data):
-    s = 0
-    for b in data:
-        s = (((s << 1) | (s >> 31)) + b) & 0xFFFFFFFF
-    return s
-
-
-def pattern(size, seed):
-    """Reproducible bytes that compress a little (text-like runs and noise)."""
-    out = bytearray()
-    x = seed * 2654435761 & 0xFFFFFFFF or 1
-    while len(out) < size:
-        x ^= (x << 13) & 0xFFFFFFFF
-        x ^= x >> 17
-        x ^= (x << 5) & 0xFFFFFFFF
-        out += (b"line %08x of the test data\r\n" % x) if x & 3 else struct.pack("<I", x)
-    return bytes(out[:size])
 
 
 def header(kind, flags, size):
@@ -162,11 +139,6 @@ class Wine:
     def reg_delete(self, key, name=None):
         args = ["reg", "delete", key, "/f"] + (["/v", name] if name is not None else [])
         self.run(*args)
-
-    def wait_idle(self):
-        subprocess.run([WINESERVER, "-w"], env=dict(self.env, WINEPREFIX=self.prefix),
-                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, timeout=120)
 
 
 class Project:
