@@ -484,6 +484,16 @@ name = "sub\\\\two.txt"
     check_equal(read(os.path.join(ctx.install, "sub/two.txt")), b"second package\r\n", "two.txt")
     check_no_copies(ctx.install)
 
+    # An uninstaller that was never completed (its end header lacks the mark)
+    # is not appended to: the second package writes its own.
+    remove(ctx.install)
+    os.makedirs(ctx.install)
+    with open(uninstaller, "wb") as f:
+        f.write(IMAGE + log_one + header(0x7F7F, 0, 0))
+    check_equal(ctx.run_setup("second.exe"), 0, "exit code over an incomplete uninstaller")
+    check_equal(read(uninstaller), uninstaller_bytes(IMAGE, log_two, payload_entries, reg_two),
+                "the uninstaller written afresh")
+
 
 # ---------------------------------------------------------------- existing files
 
@@ -650,6 +660,35 @@ def case_locked_different(ctx):
         remove(path)
 
 
+def case_folder_in_a_files_place(ctx):
+    """A folder where a file is to go cannot be replaced: code 22, the folder
+    and what is in it stay, no copy is left."""
+    p = ctx.project
+    p.file("uninstaller.bin", IMAGE)
+    p.file("src/a.txt", b"first\r\n")
+    p.file("src/b.txt", b"second\r\n")
+    p.build(project_head("E2E Folder In Place") + f"""
+[[group]]
+folder = {q(ctx.install_win)}
+uninstaller = "Uninstall.exe"
+[[group.file]]
+source = "src/a.txt"
+[[group.file]]
+source = "src/b.txt"
+""")
+    os.makedirs(os.path.join(ctx.install, "b.txt"))
+    with open(os.path.join(ctx.install, "b.txt", "inside.txt"), "wb") as f:
+        f.write(b"inside")
+    check_equal(ctx.run_setup(), 22, "exit code")
+    check_equal(read(os.path.join(ctx.install, "a.txt")), b"first\r\n", "the file before it")
+    check_equal(read(os.path.join(ctx.install, "b.txt", "inside.txt")), b"inside",
+                "the folder's contents")
+    check_no_copies(ctx.install)
+    uninstaller = os.path.join(ctx.install, "Uninstall.exe")
+    check(not os.path.exists(uninstaller) or read(uninstaller)[-8:] != header(0x7F7F, 2, 0),
+          "a failed installation completed its uninstaller")
+
+
 def case_versions(ctx):
     """Version check in a silent run: a newer existing library is kept without
     a question, an older one is replaced."""
@@ -797,6 +836,6 @@ GROUPS = {
                  case_install_folder_is_a_file, case_sixteen_groups_forced_group,
                  case_append_uninstaller],
     "existing": [case_only_if_absent_and_read_only, case_locked_identical, case_locked_different,
-                 case_versions],
+                 case_folder_in_a_files_place, case_versions],
     "damaged": [case_damaged_data, case_corrupt_stream, case_incomplete_package],
 }
