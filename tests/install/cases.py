@@ -829,6 +829,54 @@ def case_incomplete_package(ctx):
     check(not os.path.exists(ctx.install), "an incomplete package installed something")
 
 
+def case_data_source_taken_away(ctx):
+    """Another program takes the installer file for itself after the package
+    was read, while the installation prepares (it waits for the installation
+    folder to appear; thousands of entries to look at give it time): the data
+    cannot be opened, code 16, nothing is installed or registered."""
+    w, p = ctx.wine, ctx.project
+    p.file("uninstaller.bin", IMAGE)
+    p.file("src/a.txt", b"data\r\n")
+    p.file("src/empty.txt", b"")
+    entries = "".join(f"[[group.file]]\nsource = \"src/empty.txt\"\nname = \"e\\\\{i:05d}.txt\"\n"
+                      "flags = [\"only_if_absent\"]\n" for i in range(ENTRIES_BEFORE_DATA))
+    name = "Setrun E2E Data Source"
+    w.reg_delete(UNINSTALL + name)
+    p.build(project_head("E2E Data Source") + f"""
+[[group]]
+name = {q(name)}
+folder = {q(ctx.install_win)}
+flags = ["uninstall_entry"]
+uninstaller = "Uninstall.exe"
+[[group.file]]
+source = "src/a.txt"
+{entries}""")
+    ready = ctx.work_win + "\\held.txt"
+    release = ctx.work_win + "\\release.txt"
+    holder = w.start(ctx.helper("hold_file.exe"), ctx.setup_win(), "none", ready, release,
+                     ctx.install_win)
+    end = time.monotonic() + 60
+    while not (os.path.exists(w.host(ready)) and read(w.host(ready)) == b"waiting"):
+        check(time.monotonic() < end and holder.poll() is None, "the helper did not start")
+        time.sleep(0.02)
+    try:
+        start = time.monotonic()
+        rc = ctx.run_setup()
+        took = time.monotonic() - start
+    finally:
+        open(w.host(release), "wb").close()
+        holder.wait(60)
+    check_equal(read(w.host(ready)), b"held", "the helper's hold on the installer")
+    check_equal(rc, 16, "exit code (run took %.2f s)" % took)
+    check(not os.path.exists(os.path.join(ctx.install, "a.txt")), "a.txt was installed")
+    check(not os.path.exists(os.path.join(ctx.install, "Uninstall.exe")), "an uninstaller was written")
+    check_no_copies(ctx.install)
+    check(w.reg_values(UNINSTALL + name) is None, "a failed installation was registered")
+
+
+ENTRIES_BEFORE_DATA = 5000
+
+
 GROUPS = {
     "files": [case_files_folders_attributes_and_registration, case_earlier_installation_folder,
               case_destinations],
@@ -837,5 +885,6 @@ GROUPS = {
                  case_append_uninstaller],
     "existing": [case_only_if_absent_and_read_only, case_locked_identical, case_locked_different,
                  case_folder_in_a_files_place, case_versions],
-    "damaged": [case_damaged_data, case_corrupt_stream, case_incomplete_package],
+    "damaged": [case_damaged_data, case_corrupt_stream, case_incomplete_package,
+                case_data_source_taken_away],
 }
