@@ -51,6 +51,11 @@ class Context:
         self.install_win = "C:\\e2e-inst\\" + name
         self.install = wine.host(self.install_win)
         remove(self.install)
+        # What an earlier, failed run of the case left in the system folder.
+        system = wine.find_host("C:\\windows\\system32")
+        for name in os.listdir(system):
+            if name.lower().startswith(self.name):
+                remove(os.path.join(system, name))
 
     def setup_win(self, name="setup.exe"):
         return self.work_win + "\\" + name
@@ -97,9 +102,11 @@ def project_head(title, extra=""):
             f"uninstaller = \"uninstaller.bin\"\n{extra}\n[layout]\nflags = [\"silent\"]\n")
 
 
-def check_no_copies(*roots):
+def check_no_copies(*roots, stem=""):
+    """No temporary copy below the folders; with stem, only copies whose name
+    starts with it count (folders shared with other cases)."""
     for root in roots:
-        left = temp_copies(root)
+        left = [c for c in temp_copies(root) if os.path.basename(c).startswith(stem)]
         check(not left, "temporary copies left behind: %r" % left)
 
 
@@ -235,6 +242,29 @@ source = "src/a.txt"
     w.reg_delete(key)
 
 
+def case_uninstaller_in_a_subfolder(ctx):
+    """Files are logged relative to the uninstaller's own folder only when
+    they lie below it; the others keep their absolute folder."""
+    p = ctx.project
+    p.file("uninstaller.bin", IMAGE)
+    p.file("src/a.txt", b"a\r\n")
+    p.file("src/b.txt", b"b\r\n")
+    p.build(project_head("E2E Sub Uninstaller") + f"""
+[[group]]
+folder = {q(ctx.install_win)}
+uninstaller = "tools\\\\Uninstall.exe"
+[[group.file]]
+source = "src/a.txt"
+[[group.file]]
+source = "src/b.txt"
+name = "tools\\\\data\\\\b.txt"
+""")
+    check_equal(ctx.run_setup(), 0, "exit code")
+    check_equal(read(os.path.join(ctx.install, "tools/Uninstall.exe")),
+                uninstaller_bytes(IMAGE, b"", [(ctx.install_win, "a.txt", 0),
+                                               (".\\data", "b.txt", 0)]), "the uninstaller")
+
+
 def case_destinations(ctx):
     """Every destination that means something under Wine: Windows folder,
     system folder (committed after the file phase) with shared counts,
@@ -243,7 +273,7 @@ def case_destinations(ctx):
     folders."""
     w, p = ctx.wine, ctx.project
     p.file("uninstaller.bin", IMAGE)
-    tag = "e2e%d" % os.getpid()
+    tag = ctx.name
     user = w.user()
     places = {
         "win": ("windows", "C:\\windows", tag + "-win.txt", None),
@@ -289,7 +319,7 @@ uninstaller = "Uninstall.exe"
         host = w.find_host(folder + "\\" + base)
         check(os.path.exists(host), f"{dest}: {folder}\\{base} was not installed")
         check_equal(read(host), data[key], f"{dest}: {folder}\\{base}")
-        check_no_copies(os.path.dirname(host))
+        check_no_copies(os.path.dirname(host), stem=base[:-4])
         if folder.startswith(ctx.install_win + "\\"):
             folder = "." + folder[len(ctx.install_win):]
         log.append((folder, base, 1 if key.startswith("sys") else 0))
@@ -341,7 +371,8 @@ uninstaller = "Uninstall.exe"
     for n, d in files.items():
         check_equal(read(os.path.join(ctx.install, n)), d, n)
     check_equal(read(sys_host), b"system file of the volume test\r\n", "the system file")
-    check_no_copies(ctx.install, os.path.dirname(sys_host))
+    check_no_copies(ctx.install)
+    check_no_copies(os.path.dirname(sys_host), stem=ctx.name)
     check(w.reg_values(UNINSTALL + name) is not None, "no Uninstall entry")
     w.reg_delete(UNINSTALL + name)
 
@@ -352,7 +383,8 @@ uninstaller = "Uninstall.exe"
     check_equal(ctx.run_setup(), 18, "exit code with a missing volume")
     check(not os.path.exists(os.path.join(ctx.install, "v3.txt")), "v3.txt was installed")
     check(not os.path.exists(sys_host), "the system file was put in place after a failure")
-    check_no_copies(ctx.install, os.path.dirname(sys_host))
+    check_no_copies(ctx.install)
+    check_no_copies(os.path.dirname(sys_host), stem=ctx.name)
     check(w.reg_values(UNINSTALL + name) is None, "a failed installation was registered")
     check(not os.path.exists(os.path.join(ctx.install, "Uninstall.exe")) or
           read(os.path.join(ctx.install, "Uninstall.exe"))[-8:] != header(0x7F7F, 2, 0),
@@ -603,7 +635,8 @@ def case_locked_identical(ctx):
     check_equal(rc, 0, "exit code")
     check_equal(read(inst_host), data, "locked identical target")
     check_equal(read(sys_host), data, "locked identical system file")
-    check_no_copies(ctx.install, os.path.dirname(sys_host))
+    check_no_copies(ctx.install)
+    check_no_copies(os.path.dirname(sys_host), stem=ctx.name)
     check(_pending_moves(w) is None, "a move was scheduled for identical files")
     check_equal((w.reg_values(SHARED) or {}).get(sys_win), ("REG_DWORD", "0x3"),
                 "shared count of the kept system file")
@@ -691,7 +724,8 @@ source = "src/b.txt"
 
 def case_versions(ctx):
     """Version check in a silent run: a newer existing library is kept without
-    a question, an older one is replaced."""
+    a question, an older one and one of the same version (in another
+    language) are replaced."""
     w = ctx.wine
     old = read(ctx.helper("version_1_5.dll"))
     new = read(ctx.helper("version_2_0.dll"))
@@ -710,8 +744,15 @@ version = "file"
 source = "newer.dll"
 name = "replaced.dll"
 version = "file"
+[[group.file]]
+source = "newer.dll"
+name = "equal.dll"
+version = "2.0.0.0"
+language = 0x407
 """)
     os.makedirs(ctx.install)
+    with open(os.path.join(ctx.install, "equal.dll"), "wb") as f:
+        f.write(new + b"\0")
     with open(os.path.join(ctx.install, "kept.dll"), "wb") as f:
         f.write(new)
     with open(os.path.join(ctx.install, "replaced.dll"), "wb") as f:
@@ -719,6 +760,8 @@ version = "file"
     check_equal(ctx.run_setup(), 0, "exit code")
     check_equal(read(os.path.join(ctx.install, "kept.dll")), new, "newer existing library")
     check_equal(read(os.path.join(ctx.install, "replaced.dll")), new, "older existing library")
+    # Equal versions replace; a silent run does not look at the language.
+    check_equal(read(os.path.join(ctx.install, "equal.dll")), new, "library of the same version")
     check_no_copies(ctx.install)
 
 
@@ -879,7 +922,7 @@ ENTRIES_BEFORE_DATA = 5000
 
 GROUPS = {
     "files": [case_files_folders_attributes_and_registration, case_earlier_installation_folder,
-              case_destinations],
+              case_uninstaller_in_a_subfolder, case_destinations],
     "packages": [case_data_volumes, case_package_named_on_the_command_line,
                  case_install_folder_is_a_file, case_sixteen_groups_forced_group,
                  case_append_uninstaller],

@@ -134,7 +134,13 @@ class Wine:
         args = ["reg", "add", key, "/f"]
         if name is not None:
             args += ["/v", name, "/t", kind, "/d", data]
-        check(self.run(*args) == 0, "reg add %s failed" % key)
+        for _ in range(3):
+            rc = self.run(*args)
+            if rc == 0:
+                return
+        with open(self.last_output, "rb") as f:
+            out = f.read().decode("utf-8", "replace").strip()
+        raise Failure("reg add %s failed with %d: %s" % (key, rc, out))
 
     def reg_delete(self, key, name=None):
         args = ["reg", "delete", key, "/f"] + (["/v", name] if name is not None else [])
