@@ -23,3 +23,5 @@ endforeach()
 
 include(tests/wine/programs.cmake OPTIONAL)
 include(tests/wine/engine_programs.cmake OPTIONAL)
+include(tests/install/install_programs.cmake OPTIONAL)
+include(bench/install/minimal_inflate.cmake OPTIONAL)
