@@ -13,6 +13,7 @@ import subprocess
 import time
 import zlib
 
+
 class Failure(Exception):
     """A check that did not hold; the case stops there."""
 
@@ -247,7 +248,6 @@ def remove(path):
         # Read-only files are removable on Linux; the folders are writable.
         shutil.rmtree(path, ignore_errors=True)
     elif os.path.lexists(path):
-        os.chmod(path, 0o644) if not os.path.islink(path) else None
         os.remove(path)
 
 
