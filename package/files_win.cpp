@@ -32,7 +32,10 @@ int WriteExact(FileHandle file, const void* buffer, u32 n) {
 
 u32 TellFile(FileHandle file) { return SetFilePointer(file, 0, nullptr, FILE_CURRENT); }
 u32 SeekFile(FileHandle file, u32 position) {
-  return SetFilePointer(file, (LONG)position, nullptr, FILE_BEGIN);
+  // Positions are unsigned: without a high part SetFilePointer would take one
+  // of 2 GB or more as a negative distance and fail.
+  LONG high = 0;
+  return SetFilePointer(file, (LONG)position, &high, FILE_BEGIN);
 }
 u32 SeekRelative(FileHandle file, i32 delta) {
   return SetFilePointer(file, delta, nullptr, FILE_CURRENT);
