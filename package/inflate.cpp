@@ -44,10 +44,13 @@ int ReadPackageData(FileHandle* source, void* buffer, u32 n) {
   } else {
     failed = ReadExact(*source, buffer, n);
   }
-  PumpCountdown -= (i32)requested;
-  if (PumpCountdown <= 0) {
+  // Compared in 64 bits: a request of 2 GB or more must not wrap the signed
+  // countdown round.
+  if ((int64_t)PumpCountdown - requested <= 0) {
     PumpCountdown = PumpInterval;
     PumpMessages(0);
+  } else {
+    PumpCountdown -= (i32)requested;
   }
   return failed;
 }
