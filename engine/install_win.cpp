@@ -223,8 +223,11 @@ int InstallNextFile() {
       SetErrorDetail(TargetPath);
       goto end;
     }
-    // Files named like the copy are never touched.
-    while (PathExists(TempPath)) {
+    // Files named like the copy are never touched: the copy is created only
+    // where no file stands, and the next name is tried where one does.
+    for (int exists = 0;;) {
+      output = CreateNew(TempPath, &exists);
+      if (output != InvalidFile || !exists) break;
       if (!NextTempName(TempPath)) {
         InstallResult = CodeCannotCreate;
         SetErrorDetail(TempPath);
@@ -232,7 +235,6 @@ int InstallNextFile() {
         goto end;
       }
     }
-    output = CreateAlways(TempPath);
     if (output == InvalidFile) {
       InstallResult = CodeCannotCreate;
       SetErrorDetail(TempPath);

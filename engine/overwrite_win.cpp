@@ -136,6 +136,7 @@ static int IsLockedError(DWORD error) {
 void ReplaceTarget(u8* entry, const char* tempPath) {
   SetState(entry, StateDenied);
   DWORD attributes = GetFileAttributesA(TargetPath);
+  DWORD lookupError = attributes == INVALID_FILE_ATTRIBUTES ? GetLastError() : 0;
   // A folder of that name can be neither replaced now nor moved over later.
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
@@ -153,7 +154,10 @@ void ReplaceTarget(u8* entry, const char* tempPath) {
     return;
   }
   int replaced = 1;
-  if (!DeleteFileA(TargetPath)) {
+  if (lookupError == ERROR_FILE_NOT_FOUND) {
+    // Nothing to delete: the copy is renamed into a free place.
+    replaced = 0;
+  } else if (!DeleteFileA(TargetPath)) {
     if (IsLockedError(GetLastError())) {
       CompareWithTarget(entry, tempPath);
       return;

@@ -17,6 +17,9 @@ enum OpenMode {
 
 FileHandle OpenExisting(const char* path, int mode);
 FileHandle CreateAlways(const char* path);
+// Creates a file that must not exist yet (write access, no sharing). On
+// failure *exists tells whether a file of that name was in the way.
+FileHandle CreateNew(const char* path, int* exists);
 // 0 when exactly n bytes were read; 1 on failure or a short read.
 int ReadExact(FileHandle file, void* buffer, u32 n);
 // 0 when n bytes were written; 3 on a short write; 2 on failure.

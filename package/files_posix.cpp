@@ -1,5 +1,6 @@
 // Native build of the file and memory primitives, for unit tests, fuzzing and
 // benchmarks of the portable code.
+#include <errno.h>
 #include <fcntl.h>
 #include <stdlib.h>
 #include <string.h>
@@ -18,6 +19,12 @@ FileHandle OpenExisting(const char* path, int mode) {
 
 FileHandle CreateAlways(const char* path) {
   int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  return fd < 0 ? InvalidFile : (FileHandle)(intptr_t)fd;
+}
+
+FileHandle CreateNew(const char* path, int* exists) {
+  int fd = open(path, O_WRONLY | O_CREAT | O_EXCL, 0644);
+  *exists = fd < 0 && errno == EEXIST;
   return fd < 0 ? InvalidFile : (FileHandle)(intptr_t)fd;
 }
 

@@ -18,6 +18,15 @@ FileHandle CreateAlways(const char* path) {
                      nullptr);
 }
 
+FileHandle CreateNew(const char* path, int* exists) {
+  HANDLE file =
+      CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  DWORD error = GetLastError();
+  *exists = file == INVALID_HANDLE_VALUE &&
+            (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS);
+  return file;
+}
+
 int ReadExact(FileHandle file, void* buffer, u32 n) {
   DWORD done = 0;
   if (!ReadFile(file, buffer, n, &done, nullptr)) return 1;
