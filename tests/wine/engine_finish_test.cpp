@@ -11,13 +11,6 @@ using namespace enginetest;
 
 namespace {
 
-File MakeFile(const std::string& name, size_t size, u32 seed) {
-  File f;
-  f.name = name;
-  f.data = enginepkg::Pattern(size, seed);
-  return f;
-}
-
 Bytes HeaderBytes(u16 type, u16 flags, u32 size) { return enginepkg::Header(type, flags, size); }
 
 void PutLogString(Bytes& b, const std::string& s) {

@@ -14,6 +14,7 @@
 #include "package/tables.h"
 #include "startup/run_state.h"
 #include "tests/wine/engine_package.h"
+#include "tests/wine/wine_support.h"
 #include "wizard/message_text.h"
 
 namespace enginetest {
@@ -25,25 +26,17 @@ using enginepkg::ReadAll;
 
 static const char Caption[] = "Engine Test Setup";
 
-inline void RemoveTree(const std::string& path) {
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
-  if (search != INVALID_HANDLE_VALUE) {
-    do {
-      std::string name = found.cFileName;
-      if (name == "." || name == "..") continue;
-      std::string full = path + "\\" + name;
-      SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
-      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) RemoveTree(full);
-      else DeleteFileA(full.c_str());
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-  }
-  RemoveDirectoryA(path.c_str());
-}
+using winetest::RemoveTree;
 
 inline bool Exists(const std::string& path) {
   return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+inline File MakeFile(const std::string& name, size_t size, u32 seed) {
+  File f;
+  f.name = name;
+  f.data = enginepkg::Pattern(size, seed);
+  return f;
 }
 
 inline std::string Text(const Bytes& b) { return std::string(b.begin(), b.end()); }

@@ -11,13 +11,6 @@ using namespace enginetest;
 
 namespace {
 
-File MakeFile(const std::string& name, size_t size, u32 seed) {
-  File f;
-  f.name = name;
-  f.data = enginepkg::Pattern(size, seed);
-  return f;
-}
-
 FILETIME Time(WORD year, WORD month, WORD day) {
   SYSTEMTIME s = {};
   s.wYear = year;

@@ -10,6 +10,7 @@
 #include "package/tables.h"
 #include "paths/destination.h"
 #include "startup/run_state.h"
+#include "tests/wine/wine_support.h"
 
 namespace {
 
@@ -97,24 +98,7 @@ void WriteFile(const std::string& path, u32 size = 10) {
   CloseHandle(file);
 }
 
-void RemoveTree(const std::string& path) {
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
-  if (search != INVALID_HANDLE_VALUE) {
-    do {
-      std::string name = found.cFileName;
-      if (name == "." || name == "..") continue;
-      std::string child = path + "\\" + name;
-      SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-        RemoveTree(child);
-      else
-        DeleteFileA(child.c_str());
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-  }
-  RemoveDirectoryA(path.c_str());
-}
+using winetest::RemoveTree;
 
 // Every test works below a fresh folder of its own in the temporary folder.
 class PathsTest : public testing::Test {

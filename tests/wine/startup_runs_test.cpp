@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/wine/wine_support.h"
+
 namespace {
 
 typedef std::vector<unsigned char> Bytes;
@@ -217,22 +219,8 @@ class StartupRuns : public testing::Test {
         << "cannot copy the setup program to " << program;
   }
 
-  void TearDown() override { RemoveTree(folder); }
-
-  static void RemoveTree(const std::string& path) {
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((path + "*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-      do {
-        std::string name = found.cFileName;
-        if (name == "." || name == "..") continue;
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) RemoveTree(path + name + "\\");
-        else DeleteFileA((path + name).c_str());
-      } while (FindNextFileA(search, &found));
-      FindClose(search);
-    }
-    RemoveDirectoryA(path.c_str());
-  }
+  // The folder name ends in a backslash.
+  void TearDown() override { winetest::RemoveTree(folder.substr(0, folder.size() - 1)); }
 
   std::string Package(const std::string& name, const Bytes& bytes) {
     std::string path = folder + name;
