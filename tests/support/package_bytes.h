@@ -359,4 +359,24 @@ struct TempFolder {
   }
 };
 
+
+// The program file of a test case in a private folder, with the reader
+// pointed at it: StartReader before the case, FinishReader after it.
+struct ReaderProgram {
+  TempFolder dir;
+  std::string program;
+  char programPath[260] = {};
+
+  void StartReader() {
+    program = dir.File("setup.exe");
+    snprintf(programPath, sizeof programPath, "%s", program.c_str());
+    ResetReader(programPath);
+  }
+  void FinishReader() {
+    ResetReader(programPath);
+    ReleaseSharedBuffers();
+    ProgramPath = nullptr;
+  }
+};
+
 }  // namespace pkgbytes

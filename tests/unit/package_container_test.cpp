@@ -13,25 +13,15 @@ using namespace pkgbytes;
 
 namespace {
 
-class PackageLoad : public ::testing::Test {
+class PackageLoad : public ::testing::Test, protected ReaderProgram {
  protected:
-  TempFolder dir;
-  std::string program;
-  char programPath[260] = {};
-
   void SetUp() override {
-    program = dir.File("setup.exe");
-    snprintf(programPath, sizeof programPath, "%s", program.c_str());
-    ResetReader(programPath);
+    StartReader();
     ResetUi();
     ScreenWidth = 1024;
     ScreenHeight = 768;
   }
-  void TearDown() override {
-    ResetReader(programPath);
-    ReleaseSharedBuffers();
-    ProgramPath = nullptr;
-  }
+  void TearDown() override { FinishReader(); }
 
   int Load(const Bytes& file) {
     EXPECT_TRUE(WriteAll(program, file));

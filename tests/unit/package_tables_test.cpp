@@ -10,23 +10,13 @@ using namespace pkgbytes;
 
 namespace {
 
-class PackageTables : public ::testing::Test {
+class PackageTables : public ::testing::Test, protected ReaderProgram {
  protected:
-  TempFolder dir;
-  std::string program;
-  char programPath[260] = {};
-
   void SetUp() override {
-    program = dir.File("setup.exe");
-    snprintf(programPath, sizeof programPath, "%s", program.c_str());
-    ResetReader(programPath);
+    StartReader();
     ResetUi();
   }
-  void TearDown() override {
-    ResetReader(programPath);
-    ReleaseSharedBuffers();
-    ProgramPath = nullptr;
-  }
+  void TearDown() override { FinishReader(); }
   int LoadRecords(const std::vector<Bytes>& records) {
     EXPECT_TRUE(WriteAll(program, Program(2048, records)));
     return LoadPackage();
