@@ -23,18 +23,9 @@ static const u32 PromptBufferSize = 1024;
 
 // ".D" and the volume number with at least two digits.
 static void VolumeExtension(char* out, u32 number) {
-  char digits[12];
-  int n = 0;
-  do {
-    digits[n++] = (char)('0' + number % 10);
-    number /= 10;
-  } while (number);
-  if (n < 2) digits[n++] = '0';
   out[0] = '.';
   out[1] = 'D';
-  int at = 2;
-  while (n) out[at++] = digits[--n];
-  out[at] = 0;
+  WriteDecimal(out + 2, number, 2);
 }
 
 // Opens the volume at DataSourcePath and reads its length word.

@@ -14,3 +14,7 @@ int AddBackslash(char* path, u32 size);
 // Removes one trailing backslash from a path longer than three characters
 // (a drive root such as C:\ keeps it).
 void RemoveBackslash(char* path);
+// Writes `value` in decimal digits, with leading zeros up to `minDigits`
+// (at most 10), and a terminator. `out` needs room for 11 bytes. Returns the
+// number of digits written.
+u32 WriteDecimal(char* out, u32 value, u32 minDigits);

@@ -123,15 +123,7 @@ void ResolveUserDir(char* buffer) {
 void WriteDate(char* buffer) {
   SYSTEMTIME now;
   GetLocalTime(&now);
-  u32 value = (u32)now.wYear * 10000u + (u32)now.wMonth * 100u + now.wDay;
-  char digits[12];
-  int count = 0;
-  do {
-    digits[count++] = (char)('0' + value % 10);
-    value /= 10;
-  } while (value);
-  for (int i = 0; i < count; ++i) buffer[i] = digits[count - 1 - i];
-  buffer[count] = 0;
+  WriteDecimal(buffer, (u32)now.wYear * 10000u + (u32)now.wMonth * 100u + now.wDay, 1);
 }
 
 }  // namespace

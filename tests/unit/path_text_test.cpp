@@ -31,3 +31,17 @@ TEST(Backslashes, DriveRootsKeepTheirBackslash) {
   ASSERT_TRUE(AddBackslash(empty, sizeof empty));
   EXPECT_STREQ(empty, "");
 }
+
+TEST(WriteDecimal, PadsToTheLeastNumberOfDigits) {
+  char out[11];
+  EXPECT_EQ(1u, WriteDecimal(out, 0, 1));
+  EXPECT_STREQ(out, "0");
+  EXPECT_EQ(2u, WriteDecimal(out, 7, 2));
+  EXPECT_STREQ(out, "07");
+  EXPECT_EQ(3u, WriteDecimal(out, 123, 2));
+  EXPECT_STREQ(out, "123");
+  EXPECT_EQ(8u, WriteDecimal(out, 20261207, 1));
+  EXPECT_STREQ(out, "20261207");
+  EXPECT_EQ(10u, WriteDecimal(out, 0xFFFFFFFFu, 12));
+  EXPECT_STREQ(out, "4294967295");
+}
