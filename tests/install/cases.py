@@ -102,6 +102,23 @@ def project_head(title, extra=""):
             f"uninstaller = \"uninstaller.bin\"\n{extra}\n[layout]\nflags = [\"silent\"]\n")
 
 
+def build_plain_package(ctx, title, files, uninstaller="Uninstall.exe"):
+    """Builds a package of one group in the installation folder, with its
+    uninstaller: each of files is (source, data, more), where more holds the
+    further lines of that file's table (or is empty)."""
+    p = ctx.project
+    p.file("uninstaller.bin", IMAGE)
+    tables = ""
+    for source, data, more in files:
+        p.file(source, data)
+        tables += f"[[group.file]]\nsource = {q(source)}\n{more}"
+    return p.build(project_head(title) + f"""
+[[group]]
+folder = {q(ctx.install_win)}
+uninstaller = {q(uninstaller)}
+""" + tables)
+
+
 def check_no_copies(*roots, stem=""):
     """No temporary copy below the folders; with stem, only copies whose name
     starts with it count (folders shared with other cases)."""
@@ -245,20 +262,10 @@ source = "src/a.txt"
 def case_uninstaller_in_a_subfolder(ctx):
     """Files are logged relative to the uninstaller's own folder only when
     they lie below it; the others keep their absolute folder."""
-    p = ctx.project
-    p.file("uninstaller.bin", IMAGE)
-    p.file("src/a.txt", b"a\r\n")
-    p.file("src/b.txt", b"b\r\n")
-    p.build(project_head("E2E Sub Uninstaller") + f"""
-[[group]]
-folder = {q(ctx.install_win)}
-uninstaller = "tools\\\\Uninstall.exe"
-[[group.file]]
-source = "src/a.txt"
-[[group.file]]
-source = "src/b.txt"
-name = "tools\\\\data\\\\b.txt"
-""")
+    build_plain_package(ctx, "E2E Sub Uninstaller", [
+        ("src/a.txt", b"a\r\n", ""),
+        ("src/b.txt", b"b\r\n", 'name = "tools\\\\data\\\\b.txt"\n'),
+    ], uninstaller="tools\\Uninstall.exe")
     check_equal(ctx.run_setup(), 0, "exit code")
     check_equal(read(os.path.join(ctx.install, "tools/Uninstall.exe")),
                 uninstaller_bytes(IMAGE, b"", [(ctx.install_win, "a.txt", 0),
@@ -423,16 +430,7 @@ source = "src/big.bin"
 def case_install_folder_is_a_file(ctx):
     """A file where the installation folder should be: the folder check fails
     with code 5 and nothing is installed."""
-    p = ctx.project
-    p.file("uninstaller.bin", IMAGE)
-    p.file("src/a.txt", b"a\r\n")
-    p.build(project_head("E2E Folder File") + f"""
-[[group]]
-folder = {q(ctx.install_win)}
-uninstaller = "Uninstall.exe"
-[[group.file]]
-source = "src/a.txt"
-""")
+    build_plain_package(ctx, "E2E Folder File", [("src/a.txt", b"a\r\n", "")])
     os.makedirs(os.path.dirname(ctx.install), exist_ok=True)
     with open(ctx.install, "wb") as f:
         f.write(b"not a folder")
@@ -533,24 +531,11 @@ name = "sub\\\\two.txt"
 def case_only_if_absent_and_read_only(ctx):
     """Only-if-absent keeps an existing file (and logs it) and installs a
     missing one; a read-only target is replaced and stays read-only."""
-    p = ctx.project
-    p.file("uninstaller.bin", IMAGE)
-    p.file("src/keep.txt", b"new keep\r\n")
-    p.file("src/fresh.txt", b"new fresh\r\n")
-    p.file("src/ro.txt", b"new read-only\r\n")
-    p.build(project_head("E2E Absent") + f"""
-[[group]]
-folder = {q(ctx.install_win)}
-uninstaller = "Uninstall.exe"
-[[group.file]]
-source = "src/keep.txt"
-flags = ["only_if_absent"]
-[[group.file]]
-source = "src/fresh.txt"
-flags = ["only_if_absent"]
-[[group.file]]
-source = "src/ro.txt"
-""")
+    build_plain_package(ctx, "E2E Absent", [
+        ("src/keep.txt", b"new keep\r\n", 'flags = ["only_if_absent"]\n'),
+        ("src/fresh.txt", b"new fresh\r\n", 'flags = ["only_if_absent"]\n'),
+        ("src/ro.txt", b"new read-only\r\n", ""),
+    ])
     os.makedirs(ctx.install)
     with open(os.path.join(ctx.install, "keep.txt"), "wb") as f:
         f.write(b"old")
@@ -696,19 +681,10 @@ def case_locked_different(ctx):
 def case_folder_in_a_files_place(ctx):
     """A folder where a file is to go cannot be replaced: code 22, the folder
     and what is in it stay, no copy is left."""
-    p = ctx.project
-    p.file("uninstaller.bin", IMAGE)
-    p.file("src/a.txt", b"first\r\n")
-    p.file("src/b.txt", b"second\r\n")
-    p.build(project_head("E2E Folder In Place") + f"""
-[[group]]
-folder = {q(ctx.install_win)}
-uninstaller = "Uninstall.exe"
-[[group.file]]
-source = "src/a.txt"
-[[group.file]]
-source = "src/b.txt"
-""")
+    build_plain_package(ctx, "E2E Folder In Place", [
+        ("src/a.txt", b"first\r\n", ""),
+        ("src/b.txt", b"second\r\n", ""),
+    ])
     os.makedirs(os.path.join(ctx.install, "b.txt"))
     with open(os.path.join(ctx.install, "b.txt", "inside.txt"), "wb") as f:
         f.write(b"inside")
