@@ -554,10 +554,11 @@ def case_only_if_absent_and_read_only(ctx):
     check_no_copies(ctx.install)
 
 
-def _locked_setup(ctx, title, data):
+def _locked_setup(ctx, title, data, existing):
     """A package with one file for the installation folder (read-only) and one
     shared file for the system folder, both named after the case, and an
-    uninstaller. Returns the Windows paths of the two targets."""
+    uninstaller; both targets are written beforehand with existing. Returns
+    the Windows and the host paths of the two targets."""
     p = ctx.project
     p.file("uninstaller.bin", IMAGE)
     p.file("src/lock.dll", data)
@@ -575,7 +576,22 @@ name = "{ctx.name}.dll"
 destination = "system"
 flags = ["shared"]
 """)
-    return ctx.install_win + "\\" + ctx.name + ".dll", "C:\\windows\\system32\\" + ctx.name + ".dll"
+    inst_win = ctx.install_win + "\\" + ctx.name + ".dll"
+    sys_win = "C:\\windows\\system32\\" + ctx.name + ".dll"
+    os.makedirs(ctx.install)
+    inst_host, sys_host = ctx.wine.host(inst_win), ctx.wine.find_host(sys_win)
+    for path in (inst_host, sys_host):
+        with open(path, "wb") as f:
+            f.write(existing)
+    return inst_win, sys_win, inst_host, sys_host
+
+
+def _check_locked_uninstaller(ctx):
+    """The uninstaller logs both targets of _locked_setup."""
+    check_equal(read(os.path.join(ctx.install, "Uninstall.exe")),
+                uninstaller_bytes(IMAGE, b"", [(".", ctx.name + ".dll", 0),
+                                               ("C:\\windows\\system32", ctx.name + ".dll", 1)]),
+                "the uninstaller")
 
 
 def _run_held(ctx, paths, share):
@@ -608,12 +624,7 @@ def case_locked_identical(ctx):
     No restart is needed."""
     w = ctx.wine
     data = noise(20000, 31)
-    inst_win, sys_win = _locked_setup(ctx, "E2E Locked Same", data)
-    os.makedirs(ctx.install)
-    inst_host, sys_host = w.host(inst_win), w.find_host(sys_win)
-    for path in (inst_host, sys_host):
-        with open(path, "wb") as f:
-            f.write(data)
+    inst_win, sys_win, inst_host, sys_host = _locked_setup(ctx, "E2E Locked Same", data, data)
     w.reg_add(SHARED, sys_win, "REG_DWORD", "2")
     w.reg_delete(PENDING_KEY, "PendingFileRenameOperations")
     rc = _run_held(ctx, [inst_win, sys_win], "read")
@@ -625,10 +636,7 @@ def case_locked_identical(ctx):
     check(_pending_moves(w) is None, "a move was scheduled for identical files")
     check_equal((w.reg_values(SHARED) or {}).get(sys_win), ("REG_DWORD", "0x3"),
                 "shared count of the kept system file")
-    check_equal(read(os.path.join(ctx.install, "Uninstall.exe")),
-                uninstaller_bytes(IMAGE, b"", [(".", ctx.name + ".dll", 0),
-                                               ("C:\\windows\\system32", ctx.name + ".dll", 1)]),
-                "the uninstaller")
+    _check_locked_uninstaller(ctx)
     remove(sys_host)
     w.reg_delete(SHARED, sys_win)
 
@@ -641,12 +649,8 @@ def case_locked_different(ctx):
     that a restart is needed."""
     w = ctx.wine
     data = noise(20000, 32)
-    inst_win, sys_win = _locked_setup(ctx, "E2E Locked Other", data)
-    os.makedirs(ctx.install)
-    inst_host, sys_host = w.host(inst_win), w.find_host(sys_win)
-    for path in (inst_host, sys_host):
-        with open(path, "wb") as f:
-            f.write(b"old contents")
+    inst_win, sys_win, inst_host, sys_host = _locked_setup(ctx, "E2E Locked Other", data,
+                                                           b"old contents")
     w.reg_add(SHARED)
     w.reg_delete(SHARED, sys_win)
     w.reg_delete(PENDING_KEY, "PendingFileRenameOperations")
@@ -666,10 +670,7 @@ def case_locked_different(ctx):
                                                                             moves))
     check(not os.stat(inst_host[:-4] + ".$$A").st_mode & 0o222,
           "the waiting copy did not get the read-only attribute")
-    check_equal(read(os.path.join(ctx.install, "Uninstall.exe")),
-                uninstaller_bytes(IMAGE, b"", [(".", ctx.name + ".dll", 0),
-                                               ("C:\\windows\\system32", ctx.name + ".dll", 1)]),
-                "the uninstaller")
+    _check_locked_uninstaller(ctx)
     check_equal((w.reg_values(SHARED) or {}).get(sys_win), ("REG_DWORD", "0x1"),
                 "shared count of the system file waiting for the restart")
     w.reg_delete(SHARED, sys_win)
