@@ -134,6 +134,12 @@ static int IsLockedError(DWORD error) {
 }
 
 void ReplaceTarget(u8* entry, const char* tempPath) {
+  // Where no file stands yet, the rename alone puts the copy in place (it
+  // fails on any name that is taken, a folder included).
+  if (MoveFileA(tempPath, TargetPath)) {
+    SetState(entry, StateNew);
+    return;
+  }
   SetState(entry, StateDenied);
   DWORD attributes = GetFileAttributesA(TargetPath);
   DWORD lookupError = attributes == INVALID_FILE_ATTRIBUTES ? GetLastError() : 0;
