@@ -34,6 +34,8 @@ run_ctest() {  # name, folder, extra ctest arguments...
   fi
   passed=$((passed + total - bad)); failed=$((failed + bad))
   [ "$rc" -eq 0 ] || failures+=("$name")
+  # The failing checks themselves, so a CI log says what went wrong.
+  [ "$rc" -eq 0 ] || grep -E -A4 '(error|Failure)$|^\[  FAILED  \]|Expected|Which is' "$log" | head -n 60
 }
 
 # A single check that counts as one test.
