@@ -48,7 +48,7 @@ int ReadPackageData(FileHandle* source, void* buffer, u32 n) {
   // countdown round.
   if ((int64_t)PumpCountdown - requested <= 0) {
     PumpCountdown = PumpInterval;
-    PumpMessages(0);
+    PumpWhileReading();
   } else {
     PumpCountdown -= (i32)requested;
   }

@@ -164,6 +164,17 @@ int FileInUse(const char* path) {
   return inUse;
 }
 
+// 1 when `folder` (a full path ending in a backslash) is the current folder.
+// The current folder is known without a file-system call and, being held open
+// by the process, cannot have been removed.
+static int IsCurrentFolder(const char* folder) {
+  char current[PathSize];
+  DWORD length = GetCurrentDirectoryA(PathSize, current);
+  if (length == 0 || length >= PathSize - 1) return 0;
+  AddBackslash(current, PathSize);
+  return strcmp(current, folder) == 0;
+}
+
 int CreateFolderChain(const char* path) {
   u32 length = (u32)strlen(path);
   char* copy = nullptr;
@@ -186,9 +197,10 @@ int CreateFolderChain(const char* path) {
     DWORD fullLength = GetFullPathNameA(copy, PathSize, full, nullptr);
     if (fullLength == 0 || fullLength >= PathSize) {
       result = 1;
-    } else if (SetCurrentDirectoryA(full)) {
+    } else if (IsCurrentFolder(full) || SetCurrentDirectoryA(full)) {
       // The whole chain exists: entering its last folder is the walk's end
-      // state, reached with one lookup instead of one per folder.
+      // state, reached with one lookup instead of one per folder, or none
+      // when the files before were made in the same folder.
     } else {
       u32 start = FolderWalkStart(full);
       if (!full[start]) {

@@ -6,6 +6,11 @@
 // Handles pending window messages; with `wait` non-zero blocks until at least
 // one message has arrived.
 void PumpMessages(int wait);
+// The package reader's pump: PumpMessages(0), at most once per
+// QueueLookIntervalMs (InstallWithoutPage drains the queue as seldom), since
+// looking at the queue costs far more than reading 4,096 bytes.
+void PumpWhileReading();
+static const u32 QueueLookIntervalMs = 10;
 // A message box owned by the frame dialog (or the backdrop window) with the
 // setup title as caption; returns the MessageBoxA result.
 int ShowMessage(const char* text, u32 style);

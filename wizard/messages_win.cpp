@@ -31,8 +31,8 @@ static int OfferToDialogs(MSG* msg) {
 void PumpMessages(int wait) {
   MSG msg;
   for (;;) {
-    // The queue status is the cheap question: the reader asks it every 4,096
-    // bytes, and an empty PeekMessageA also gives up the processor.
+    // The queue status is the cheaper question: an empty PeekMessageA also
+    // gives up the processor.
     if (!wait && (!HIWORD(GetQueueStatus(QS_ALLINPUT)) ||
                   !PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE)))
       return;
@@ -50,6 +50,24 @@ void PumpMessages(int wait) {
   }
 }
 
+// 1 when QueueLookIntervalMs have passed since the queue was last looked at
+// from inside an installation (always the first time). Each look is a round
+// trip to the window system, many times the cost of 4 KB read or a small
+// file written; a clock that wraps looks once early.
+static int TimeToLookAtQueue() {
+  static DWORD lastLook;
+  static int looked;
+  DWORD now = GetTickCount();
+  if (looked && now - lastLook < QueueLookIntervalMs) return 0;
+  looked = 1;
+  lastLook = now;
+  return 1;
+}
+
+void PumpWhileReading() {
+  if (TimeToLookAtQueue()) PumpMessages(0);
+}
+
 int ShowMessage(const char* text, u32 style) {
   HWND owner = (HWND)(FrameDialog ? FrameDialog : BackdropWindow);
   return MessageBoxA(owner, text, GetText(7, 0), style);
@@ -60,6 +78,7 @@ void InstallWithoutPage() {
   MSG msg;
   while (InstallNextFile()) {
     // Drain the queue; WM_QUIT is dropped here.
+    if (!TimeToLookAtQueue()) continue;
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE)) {
       if (GetMessageA(&msg, nullptr, 0, 0) > 0) {
         TranslateMessage(&msg);

@@ -10,6 +10,7 @@ UiLog& Ui() {
 void ResetUi() { Ui() = UiLog(); }
 
 void PumpMessages(int) { ++Ui().pumps; }
+void PumpWhileReading() { ++Ui().pumps; }
 
 int ShowMessage(const char* text, u32 style) {
   Ui().messages.push_back(text);

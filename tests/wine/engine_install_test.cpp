@@ -368,6 +368,8 @@ TEST_F(EngineTest, CancelDuringADecompressionLeavesNothing) {
   ASSERT_EQ(InstallNextFile(), 1);
   EXPECT_TRUE(Exists(In("comp.$$A")));
   PostMessageA(window, WM_USER + 1, 0, 0);
+  // The reader looks at the queue once the interval has passed.
+  Sleep(QueueLookIntervalMs + 5);
   EXPECT_EQ(InstallNextFile(), 0);
   DestroyWindow(window);
   EXPECT_EQ(InstallResult, 15);
