@@ -555,9 +555,10 @@ TEST_F(PathsTest, SpaceCheckAgainstTheDisk) {
     GetFreeSpaceKB(InstallDir, &cluster);
     uint64_t bytes = 2000 * RoundToCluster(0xFFFFF000u, cluster * 1024);
     EXPECT_EQ(neededMB, (u32)((bytes + 1048575) >> 20));
-    // Tests running beside this one write files, so the drive's free space
-    // moves between the two measurements.
-    if (free != -2) EXPECT_NEAR(freeMB, (double)((free + 1023) / 1024), 1024.0);
+    // The drive's free space moves between the two measurements (this test
+    // writes files, and so may anything else on the machine); a few
+    // kilobytes across a megabyte boundary change the rounded figure.
+    if (free != -2) EXPECT_NEAR(freeMB, (double)((free + 1023) / 1024), 64.0);
   }
 }
 
