@@ -388,3 +388,31 @@ TEST_F(FinishTest, AnUninstallerEntryWithoutTheProgramWritesNoUninstaller) {
   EXPECT_EQ(RegString(HKEY_LOCAL_MACHINE, UninstallRoot + pkg_.displayName, "DisplayName"),
             "<none>");
 }
+
+TEST_F(FinishTest, TheUninstallEntryGoesToTheUserWhenTheMachineKeyFails) {
+  // The machine's key cannot be made: a name below a volatile key must be
+  // volatile too, which the engine's is not. (Wine grants a user every
+  // registry key, so a key closed to writing cannot stand in here.)
+  std::string parent = UninstallRoot + pkg_.displayName;
+  HKEY key;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, parent.c_str(), 0, nullptr, REG_OPTION_VOLATILE,
+                            KEY_ALL_ACCESS, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  RegCloseKey(key);
+  const std::string machineName = pkg_.displayName;
+  pkg_.displayName += "\\Entry";
+  std::string uninstall = UninstallRoot + pkg_.displayName;
+
+  pkg_.files = {Uninstaller(), MakeFile("app.exe", 500, 56)};
+  Load();
+  ASSERT_EQ(InstallAll(), 2);
+  FinishInstallation();
+  EXPECT_EQ(InstallResult, 0);
+  EXPECT_EQ(RegString(HKEY_LOCAL_MACHINE, uninstall, "DisplayName"), "<none>");
+  EXPECT_EQ(RegString(HKEY_CURRENT_USER, uninstall, "DisplayName"), pkg_.displayName);
+  EXPECT_EQ(RegString(HKEY_CURRENT_USER, uninstall, "UninstallString"), In("uninst.exe"));
+
+  RegDeleteKeyA(HKEY_CURRENT_USER, uninstall.c_str());
+  RegDeleteKeyA(HKEY_CURRENT_USER, parent.c_str());
+  pkg_.displayName = machineName;  // TearDown removes the volatile key
+}
