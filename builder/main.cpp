@@ -14,7 +14,7 @@
 #include "builder/package_reader.h"
 #include "builder/package_writer.h"
 #include "builder/project.h"
-#include "package/records.h"
+#include "base/records.h"
 
 #ifndef SETRUN_STUB_X86
 #define SETRUN_STUB_X86 ""

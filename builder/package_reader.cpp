@@ -9,7 +9,7 @@
 
 #include "builder/codepage.h"
 #include "builder/package_writer.h"
-#include "package/records.h"
+#include "base/records.h"
 
 namespace setrunc {
 

@@ -14,7 +14,7 @@
 #include <thread>
 
 #include "builder/texts.h"
-#include "package/records.h"
+#include "base/records.h"
 
 namespace setrunc {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "package/format.h"
+#include "base/format.h"
 
 namespace setrunc {
 

@@ -5,16 +5,9 @@
 #include "engine/install.h"
 #include "package/tables.h"
 #include "paths/path_text.h"
-#include "startup/run_state.h"
-#include "wizard/message_text.h"
-#include "wizard/messages.h"
-
-FileHandle DataSource = InvalidFile;
-u32 VolumeNumber;
-u32 VolumeLength;
-u32 VolumeBase;
-u32 VolumeBytesLeft;
-char* DataSourcePath;
+#include "base/run_state.h"
+#include "base/text_format.h"
+#include "base/user_interface.h"
 
 // A volume whose length word cannot be read is reopened a few times (a disk
 // that is still spinning up); after that it counts as missing.

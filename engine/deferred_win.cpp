@@ -10,7 +10,7 @@
 #include "engine/restart.h"
 #include "package/tables.h"
 #include "paths/destination.h"
-#include "startup/run_state.h"
+#include "base/run_state.h"
 
 static void Discard(const char* kept) {
   SetFileAttributesA(kept, FILE_ATTRIBUTE_NORMAL);

@@ -7,9 +7,9 @@
 #include "engine/install.h"
 #include "package/inflate.h"
 #include "package/tables.h"
-#include "startup/run_state.h"
-#include "wizard/message_text.h"
-#include "wizard/messages.h"
+#include "base/run_state.h"
+#include "base/text_format.h"
+#include "base/user_interface.h"
 
 int EngineBusy;
 int FolderChecked;

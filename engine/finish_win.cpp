@@ -9,7 +9,7 @@
 #include "package/tables.h"
 #include "paths/destination.h"
 #include "paths/path_text.h"
-#include "startup/run_state.h"
+#include "base/run_state.h"
 
 static const char UninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 

@@ -1,7 +1,7 @@
 // The file installation loop and the finishing step.
 #pragma once
 
-#include "package/files.h"
+#include "base/files.h"
 
 int PrepareInstallation();   // 1 or 0 (InstallResult says why)
 int InstallNextFile();       // 1: one entry dealt with; 0: none left or stopped

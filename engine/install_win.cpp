@@ -11,9 +11,8 @@
 #include "package/inflate.h"
 #include "package/tables.h"
 #include "paths/destination.h"
-#include "startup/run_state.h"
-#include "wizard/message_text.h"
-#include "wizard/messages.h"
+#include "base/run_state.h"
+#include "base/user_interface.h"
 
 // The file cursor: the entry InstallNextFile takes next and the index of the
 // entry it took last (-1 before the first).

@@ -2,7 +2,7 @@
 // a new file takes its place, and the shared-file counts.
 #pragma once
 
-#include "package/format.h"
+#include "base/format.h"
 
 // 1: the packaged file may replace the existing one at TargetPath; 0: keep it.
 int KeepExistingByVersion(const u8* entry);

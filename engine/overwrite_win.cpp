@@ -6,10 +6,10 @@
 #include "engine/overwrite.h"
 #include "engine/restart.h"
 #include "package/tables.h"
-#include "startup/run_state.h"
-#include "startup/system_library.h"
-#include "wizard/message_text.h"
-#include "wizard/messages.h"
+#include "base/run_state.h"
+#include "base/system_library.h"
+#include "base/text_format.h"
+#include "base/user_interface.h"
 
 static const u32 MessageBufferSize = 2048;
 static const u32 CompareBufferSize = 16384;

@@ -3,9 +3,9 @@
 
 #include "engine/restart.h"
 #include "engine/wininit.h"
-#include "package/files.h"
+#include "base/files.h"
 #include "paths/path_text.h"
-#include "startup/run_state.h"
+#include "base/run_state.h"
 
 static const char RenameSection[] = "Rename";
 

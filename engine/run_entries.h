@@ -1,7 +1,7 @@
 // Programs and documents that the current group starts.
 #pragma once
 
-#include "package/format.h"
+#include "base/format.h"
 
 // Starts the run entries of one run phase (phase = run phase x 0x1000000);
 // kind 0 all, 1 programs only.

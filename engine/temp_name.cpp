@@ -2,9 +2,9 @@
 
 #include <string.h>
 
-#include "package/files.h"
+#include "base/files.h"
 #include "paths/path_text.h"
-#include "startup/run_state.h"
+#include "base/run_state.h"
 
 int FirstTempName(char* tempPath, const char* target) {
   if (strlen(target) >= PathSize) return 0;

@@ -1,7 +1,7 @@
 // Names of the temporary copies written beside their targets.
 #pragma once
 
-#include "package/format.h"
+#include "base/format.h"
 
 // The last character of a temporary name runs from A to this letter; when
 // every name is taken the copy cannot be made.

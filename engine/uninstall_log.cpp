@@ -3,7 +3,7 @@
 #include <string.h>
 
 #include "engine/install.h"
-#include "startup/run_state.h"
+#include "base/run_state.h"
 
 static char Lower(char c) { return c >= 'A' && c <= 'Z' ? (char)(c - 'A' + 'a') : c; }
 

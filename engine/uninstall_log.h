@@ -2,7 +2,7 @@
 // (type 0x1235) and the helpers its entries are built with.
 #pragma once
 
-#include "package/files.h"
+#include "base/files.h"
 
 // Log flags of a file log entry.
 static const u8 LogFlagShared = 0x1;

@@ -3,7 +3,7 @@
 // NUL=source for a file to delete.
 #pragma once
 
-#include "package/format.h"
+#include "base/format.h"
 
 // The key a delete line is written under first: the profile functions keep
 // one value per key, so the line is written with this placeholder and then

@@ -1,11 +1,11 @@
 // Finding the package in the program file and walking its record stream.
 #include <string.h>
 
-#include "engine/data_source.h"
+#include "package/data_volumes.h"
 #include "package/inflate.h"
 #include "package/tables.h"
-#include "startup/run_state.h"
-#include "wizard/messages.h"
+#include "base/run_state.h"
+#include "base/user_interface.h"
 
 u8* LayoutRecord;
 u32 LayoutLength;

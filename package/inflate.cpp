@@ -3,11 +3,18 @@
 
 #include <zlib.h>
 
-#include "engine/data_source.h"
-#include "wizard/messages.h"
+#include "base/user_interface.h"
+#include "package/data_volumes.h"
+#include "package/reader_seam.h"
 
 u32 InflateStatusWord;
 i32 PumpCountdown;
+FileHandle DataSource = InvalidFile;
+u32 VolumeNumber;
+u32 VolumeLength;
+u32 VolumeBase;
+u32 VolumeBytesLeft;
+ReaderSeam Reader;
 
 static const u32 InputChunk = 8192;
 static const u32 OutputWindow = 32768;
@@ -35,7 +42,7 @@ int ReadPackageData(FileHandle* source, void* buffer, u32 n) {
         n -= VolumeBytesLeft;
       }
       VolumeBytesLeft = 0;
-      *source = OpenNextVolume();
+      *source = Reader.openNextVolume ? Reader.openNextVolume() : InvalidFile;
       if (*source == InvalidFile) {
         failed = 1;
         break;

@@ -2,7 +2,7 @@
 // inflated into memory (record payloads) or into a file (installed files).
 #pragma once
 
-#include "package/files.h"
+#include "base/files.h"
 
 enum InflateStatus {
   InflateOk = 0,

@@ -4,7 +4,7 @@
 #include <strings.h>
 
 #include "package/tables.h"
-#include "startup/run_state.h"
+#include "base/run_state.h"
 
 void DetectInstallDir(RecordView record) {
   const char* folder = RecordText(record, GroupDefaultFolder);

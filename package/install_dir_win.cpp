@@ -5,9 +5,9 @@
 #include <string.h>
 #include <windows.h>
 
+#include "package/reader_seam.h"
 #include "package/tables.h"
-#include "paths/variables.h"
-#include "startup/run_state.h"
+#include "base/run_state.h"
 
 static HKEY RegistryRoot(u32 number) {
   switch (number) {
@@ -87,7 +87,7 @@ void DetectInstallDir(RecordView record) {
       if (InstallDir[0]) CorrectPathCase(InstallDir);
     }
   }
-  ExpandVariables(InstallDir, InstallDir, PathSize);
+  if (Reader.expandVariables) Reader.expandVariables(InstallDir, InstallDir, PathSize);
 }
 
 // Appends "\" and `component` to `result` (capacity PathSize), then replaces

@@ -1,6 +1,6 @@
 // Text lookup and the selection of the current install group.
 #include "package/tables.h"
-#include "startup/run_state.h"
+#include "base/run_state.h"
 
 RecordView CurrentGroupRecord;
 u32 FileCount;

@@ -2,8 +2,8 @@
 // together by FreePackage. Records keep their offsets (see records.h).
 #pragma once
 
-#include "package/files.h"
-#include "package/records.h"
+#include "base/files.h"
+#include "base/records.h"
 
 struct GroupTables {
   u8* record;           // group record (0x143E)

@@ -1,4 +1,4 @@
-#include "package/files.h"
+#include "base/files.h"
 
 u32 CopyText(char* destination, const char* source, u32 size) {
   u32 n = 0;

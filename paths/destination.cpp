@@ -4,8 +4,8 @@
 
 #include <string.h>
 
-#include "package/records.h"
-#include "startup/run_state.h"
+#include "base/records.h"
+#include "base/run_state.h"
 
 int ReadOnlyWarning;
 

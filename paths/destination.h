@@ -1,7 +1,7 @@
 // Destination paths of file entries, folder checks and creation, free space.
 #pragma once
 
-#include "package/format.h"
+#include "base/format.h"
 
 // Longest path the file calls take, terminator included. Every path this
 // module hands out is shorter; a longer one is refused, never cut.

@@ -8,9 +8,9 @@
 #include "paths/destination.h"
 #include "paths/path_text.h"
 #include "paths/variables.h"
-#include "startup/run_state.h"
-#include "startup/system_library.h"
-#include "wizard/messages.h"
+#include "base/run_state.h"
+#include "base/system_library.h"
+#include "base/user_interface.h"
 
 namespace {
 

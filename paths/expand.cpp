@@ -2,9 +2,9 @@
 // ResolveVariable; this file only cuts the text into plain runs and tokens.
 #include <string.h>
 
-#include "package/files.h"
+#include "base/files.h"
 #include "paths/variables.h"
-#include "startup/run_state.h"
+#include "base/run_state.h"
 
 namespace {
 

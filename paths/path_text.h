@@ -1,7 +1,7 @@
 // Path string operations that need no Windows API.
 #pragma once
 
-#include "package/format.h"
+#include "base/format.h"
 
 // Replaces the extension of `path` (from its last dot, unless a backslash
 // follows that dot) by `extension`, which brings its own dot; appends it

@@ -2,7 +2,7 @@
 // expansion in texts.
 #pragma once
 
-#include "package/format.h"
+#include "base/format.h"
 
 // Size of the work buffer of one expansion: an expanded text holds at most
 // ExpandLimit - 1 characters; whatever would lie beyond is cut off.

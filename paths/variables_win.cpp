@@ -3,10 +3,10 @@
 #include <shlobj.h>
 #include <string.h>
 
-#include "package/files.h"
+#include "base/files.h"
 #include "paths/path_text.h"
 #include "paths/variables.h"
-#include "startup/run_state.h"
+#include "base/run_state.h"
 
 namespace {
 

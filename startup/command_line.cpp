@@ -1,6 +1,6 @@
 #include "startup/command_line.h"
 
-#include "startup/run_state.h"
+#include "base/run_state.h"
 
 static bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 static char Upper(char c) { return (c >= 'a' && c <= 'z') ? (char)(c - 'a' + 'A') : c; }

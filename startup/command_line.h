@@ -1,7 +1,7 @@
 // The command-line switches: /B<n>, /DEL, /F, /N, /R, /S<path>, /V.
 #pragma once
 
-#include "package/format.h"
+#include "base/format.h"
 
 // Applies the switches of `text` (the command line without the program name)
 // to the run state. Null or empty does nothing.

@@ -1,7 +1,7 @@
 #include <windows.h>
 
 #include "startup/common_ui.h"
-#include "startup/system_library.h"
+#include "base/system_library.h"
 
 typedef void(WINAPI* SetThemeAppPropertiesFunction)(DWORD);
 typedef void(WINAPI* InitCommonControlsFunction)();

@@ -4,7 +4,7 @@
 #include "backdrop/backdrop.h"
 #include "engine/restart.h"
 #include "engine/run_entries.h"
-#include "startup/run_state.h"
+#include "base/run_state.h"
 #include "wizard/messages.h"
 #include "wizard/wizard.h"
 

@@ -3,7 +3,7 @@
 
 #include "engine/run_entries.h"
 #include "package/tables.h"
-#include "startup/run_state.h"
+#include "base/run_state.h"
 
 PlatformClass ClassifyPlatform(int known, u32 platformId, u32 major, u32 minor) {
   PlatformClass c = {OsWin95, 0, 0, 0};

@@ -3,7 +3,7 @@
 // native tests.
 #pragma once
 
-#include "package/format.h"
+#include "base/format.h"
 
 // The platform class of the running Windows version.
 struct PlatformClass {

@@ -5,10 +5,10 @@
 
 #include "startup/common_ui.h"
 #include "startup/run_flow.h"
-#include "startup/run_state.h"
-#include "startup/system_library.h"
+#include "base/run_state.h"
+#include "base/system_library.h"
 
-#include "package/files.h"
+#include "base/files.h"
 #include "wizard/wizard.h"
 
 static const char BackdropClassName[] = "SetrunClass";

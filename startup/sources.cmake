@@ -1,10 +1,9 @@
 list(APPEND SETRUN_PORTABLE_SOURCES
   startup/command_line.cpp
-  startup/run_flow.cpp
-  startup/run_state.cpp)
+  startup/run_flow.cpp)
 list(APPEND SETRUN_WINDOWS_SOURCES
   startup/common_ui_win.cpp
-  startup/system_library_win.cpp)
+  startup/seams_win.cpp)
 # The entry point and resources belong to the program itself, not to the
 # library the Windows tests link.
 set(SETRUN_ENTRY_SOURCES

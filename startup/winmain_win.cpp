@@ -9,7 +9,8 @@
 #include "startup/command_line.h"
 #include "startup/common_ui.h"
 #include "startup/run_flow.h"
-#include "startup/run_state.h"
+#include "base/run_state.h"
+#include "startup/seams.h"
 #include "wizard/messages.h"
 #include "wizard/wizard.h"
 
@@ -129,6 +130,7 @@ static void Reboot() {
 }
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int showCommand) {
+  ConnectSeams();
   int started = StartRun(instance);
   if (started == 0) return 0;
   int result = ExitFailed;

@@ -7,8 +7,7 @@
 #include "engine/install.h"
 #include "package/tables.h"
 #include "paths/destination.h"
-#include "startup/run_state.h"
-#include "wizard/message_text.h"
+#include "base/run_state.h"
 
 void* PumpPanes[PumpPaneCount];
 
@@ -64,11 +63,11 @@ static int TimeToLookAtQueue() {
   return 1;
 }
 
-void PumpWhileReading() {
+void WizardPumpWhileReading() {
   if (TimeToLookAtQueue()) PumpMessages(0);
 }
 
-int ShowMessage(const char* text, u32 style) {
+int WizardShowMessage(const char* text, u32 style) {
   HWND owner = (HWND)(FrameDialog ? FrameDialog : BackdropWindow);
   return MessageBoxA(owner, text, GetText(7, 0), style);
 }
@@ -95,7 +94,7 @@ void AttachProgress(void* page) {
     SendDlgItemMessageA(ProgressPage, ProgressBarId, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
 }
 
-void ShowProgress(u32 percent) {
+void WizardShowProgress(u32 percent) {
   if (!ProgressPage) return;
   if (percent > 100) percent = 100;
   char text[16];
@@ -104,7 +103,7 @@ void ShowProgress(u32 percent) {
   SendDlgItemMessageA(ProgressPage, ProgressBarId, PBM_SETPOS, percent, 0);
 }
 
-void ShowCurrentFile(const char* path) {
+void WizardShowCurrentFile(const char* path) {
   if (!ProgressPage) return;
   char* text = nullptr;
   if (!AllocBlock(PathSize, &text)) return;

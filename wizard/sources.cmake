@@ -1,4 +1,4 @@
 list(APPEND SETRUN_PORTABLE_SOURCES
-  wizard/message_text.cpp)
+  wizard/questions.cpp)
 list(APPEND SETRUN_WINDOWS_SOURCES
   wizard/messages_win.cpp)

@@ -15,7 +15,7 @@
 #include "engine/data_source.h"
 #include "package/inflate.h"
 #include "package/tables.h"
-#include "startup/run_state.h"
+#include "base/run_state.h"
 #include "tests/support/ui_doubles.h"
 
 namespace builder_test {

@@ -2,7 +2,7 @@
 //
 // Every value here is written out as a literal from the package layout
 // (record types, field offsets, flag bits), deliberately without the
-// definitions in package/format.h: a misunderstanding shared by the reader and
+// definitions in base/format.h: a misunderstanding shared by the reader and
 // those definitions must not pass the tests. Header-only, so that the unit
 // tests, the fuzz seed generator and the benchmarks can all use it.
 #pragma once
@@ -320,7 +320,7 @@ inline Bytes ReadAll(const std::string& path) {
 #include "engine/data_source.h"
 #include "package/inflate.h"
 #include "package/tables.h"
-#include "startup/run_state.h"
+#include "base/run_state.h"
 
 namespace pkgbytes {
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "startup/command_line.h"
-#include "startup/run_state.h"
+#include "base/run_state.h"
 
 namespace {
 

@@ -13,8 +13,8 @@
 #include "engine/uninstall_log.h"
 #include "engine/wininit.h"
 #include "package/inflate.h"
-#include "startup/run_state.h"
-#include "wizard/message_text.h"
+#include "base/run_state.h"
+#include "base/text_format.h"
 
 namespace {
 

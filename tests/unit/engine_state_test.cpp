@@ -15,9 +15,9 @@
 #include "engine/install.h"
 #include "package/inflate.h"
 #include "package/tables.h"
-#include "startup/run_state.h"
+#include "base/run_state.h"
 #include "tests/support/ui_doubles.h"
-#include "wizard/message_text.h"
+#include "base/text_format.h"
 #include "wizard/messages.h"
 
 namespace {

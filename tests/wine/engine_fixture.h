@@ -12,10 +12,10 @@
 #include "engine/install.h"
 #include "package/inflate.h"
 #include "package/tables.h"
-#include "startup/run_state.h"
+#include "base/run_state.h"
 #include "tests/wine/engine_package.h"
 #include "tests/wine/wine_support.h"
-#include "wizard/message_text.h"
+#include "base/text_format.h"
 
 namespace enginetest {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "package/format.h"
+#include "base/format.h"
 
 namespace enginepkg {
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "package/tables.h"
-#include "startup/run_state.h"
+#include "base/run_state.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include "engine/install.h"
 #include "package/inflate.h"
 #include "package/tables.h"
-#include "startup/run_state.h"
+#include "base/run_state.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 
 #include "package/tables.h"
 #include "paths/destination.h"
-#include "startup/run_state.h"
+#include "base/run_state.h"
 #include "tests/wine/wine_support.h"
 
 namespace {

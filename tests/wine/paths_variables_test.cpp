@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "package/files.h"
+#include "base/files.h"
 #include "paths/variables.h"
-#include "startup/run_state.h"
+#include "base/run_state.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "startup/common_ui.h"
-#include "startup/system_library.h"
+#include "base/system_library.h"
 
 namespace {
 

@@ -1,14 +1,8 @@
-// Texts of message boxes: the safe formatting of package texts, and the page
-// result that the engine and the pumps share. No Windows API.
+// Text formatting: the safe formatting of package texts for message boxes.
+// No Windows API.
 #pragma once
 
-#include "package/format.h"
-
-// The page result of the wizard: 0 while a page runs, 1 Next, 2 Cancel or
-// Exit, 1045 Back. The engine looks at it after every decompression.
-extern int PageResult;
-static const int PageResultNext = 1;
-static const int PageResultCancel = 2;
+#include "base/format.h"
 
 // Formats a text taken from the package into `out` (capacity `size`, always
 // terminated, cut when too long). Every %s receives `text` (null counts as

@@ -7,7 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "package/files.h"
+#include "base/files.h"
 
 static int Fd(FileHandle file) { return (int)(intptr_t)file; }
 

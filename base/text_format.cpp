@@ -1,9 +1,4 @@
-#include "wizard/message_text.h"
-
-#include "package/tables.h"
-#include "wizard/messages.h"
-
-int PageResult;
+#include "base/text_format.h"
 
 // Appends one character while there is room for it and the terminator.
 static inline void Put(char* out, u32 size, u32* at, char c) {
@@ -49,14 +44,4 @@ void FormatText(char* out, u32 size, const char* format, const char* text, i32 n
     }
   }
   out[at] = 0;
-}
-
-int AskAndNotify(u32 questionNumber, u32 noticeNumber) {
-  const char* question = GetText(7, questionNumber);
-  if (*question && ShowMessage(question, StyleQuestion) != AnswerYes) return 0;
-  if (noticeNumber != 0) {
-    const char* notice = GetText(7, noticeNumber);
-    if (*notice) ShowMessage(notice, StyleInformation);
-  }
-  return 1;
 }

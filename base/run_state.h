@@ -2,7 +2,7 @@
 // run flow; read across subsystems.
 #pragma once
 
-#include "package/format.h"
+#include "base/format.h"
 
 static const u32 PathSize = 260;
 static const u32 TargetPathSize = 520;
@@ -30,7 +30,14 @@ extern const u8* ScreenSaverEntry;
 extern void* BackdropWindow;     // HWND
 extern void* FrameDialog;        // HWND
 
+// The page result of the wizard: 0 while a page runs, 1 Next, 2 Cancel or
+// Exit, 1045 Back. The engine looks at it after every decompression.
+extern int PageResult;
+static const int PageResultNext = 1;
+static const int PageResultCancel = 2;
+
 // Shared buffers, allocated zero-filled at start-up and released at the end.
+extern char* DataSourcePath;   // 260: path of the current data source
 extern char* InstallDir;       // 260
 extern char* TargetPath;       // 520
 extern char* TempPath;         // 260; also the work buffer of folder detection

@@ -1,8 +1,8 @@
 #include <windows.h>
 
-#include "startup/system_library.h"
+#include "base/system_library.h"
 
-#include "package/files.h"
+#include "base/files.h"
 
 void* LoadSystemLibrary(const char* name) {
   if (!name || !name[0]) return nullptr;

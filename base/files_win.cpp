@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "package/files.h"
+#include "base/files.h"
 
 FileHandle OpenExisting(const char* path, int mode) {
   DWORD access = GENERIC_READ, share = FILE_SHARE_READ;

@@ -1,4 +1,4 @@
-#include "package/records.h"
+#include "base/records.h"
 
 const char* RecordText(RecordView record, u32 fieldOffset) {
   if (fieldOffset > record.length || record.length - fieldOffset < 4) return nullptr;

@@ -5,7 +5,7 @@
 // that no caller can read outside a record.
 #pragma once
 
-#include "package/format.h"
+#include "base/format.h"
 
 // A decoded record and its length.
 struct RecordView {

@@ -4,7 +4,7 @@
 // same contracts.
 #pragma once
 
-#include "package/format.h"
+#include "base/format.h"
 
 typedef void* FileHandle;
 #define InvalidFile ((FileHandle)(intptr_t)-1)

@@ -1,7 +1,6 @@
-#include "startup/run_state.h"
+#include "base/run_state.h"
 
-#include "engine/data_source.h"
-#include "package/files.h"
+#include "base/files.h"
 
 char* ProgramPath;
 u32 InstanceKey;
@@ -25,7 +24,9 @@ i32 CurrentGroup = -1;
 const u8* ScreenSaverEntry;
 void* BackdropWindow;
 void* FrameDialog;
+int PageResult;
 
+char* DataSourcePath;
 char* InstallDir;
 char* TargetPath;
 char* TempPath;
@@ -49,6 +50,7 @@ void ResetRunState() {
   CurrentGroup = -1;
   ScreenSaverEntry = nullptr;
   BackdropWindow = FrameDialog = nullptr;
+  PageResult = 0;
 }
 
 struct SharedBuffer {

@@ -1,0 +1,16 @@
+// The one place where the layers meet: each seam gets its provider.
+#include "startup/seams.h"
+
+#include "base/user_interface.h"
+#include "engine/data_source.h"
+#include "package/reader_seam.h"
+#include "paths/variables.h"
+#include "wizard/messages.h"
+
+void ConnectSeams() {
+  Reader.openNextVolume = OpenNextVolume;
+  Reader.expandVariables = ExpandVariables;
+  UserInterface wizard = {WizardShowMessage, WizardPumpWhileReading, WizardShowProgress,
+                          WizardShowCurrentFile};
+  ConnectUserInterface(wizard);
+}
