@@ -5,8 +5,9 @@
 #   1 package/                           package reader
 #   2 paths/                             folder variables, destination paths
 #   3 engine/                            installation engine (uses paths/)
-#   4 wizard/, backdrop/, integration/   the windows and the shell
-#   5 startup/                           entry point and run flow; wires the seams
+#   4 backdrop/                          backdrop window, painting shared with the wizard
+#   5 wizard/, integration/              the wizard's windows and the shell
+#   6 startup/                           entry point and run flow; wires the seams
 # The builder (builder/) shares only the ground. A call that must go up is
 # handed down as a seam (a function pointer set by startup).
 #   check-layers.sh [repository root]
@@ -20,8 +21,9 @@ rank() {
     package) echo 1 ;;
     paths) echo 2 ;;
     engine) echo 3 ;;
-    wizard|backdrop|integration) echo 4 ;;
-    startup) echo 5 ;;
+    backdrop) echo 4 ;;
+    wizard|integration) echo 5 ;;
+    startup) echo 6 ;;
     *) echo none ;;
   esac
 }
