@@ -1,4 +1,5 @@
 list(APPEND SETRUN_PORTABLE_SOURCES
+  wizard/markup.cpp
   wizard/message_text.cpp)
 list(APPEND SETRUN_WINDOWS_SOURCES
   wizard/messages_win.cpp)
