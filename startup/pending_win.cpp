@@ -13,7 +13,6 @@ int RegisterBackdropClass() { return 1; }
 int CreateMainWindows() { return 0; }
 void RunWizard() {}
 int AskRestart() { return 2; }
-void ClearLinks() {}
 
 // Not arranged: the run goes on from where it was started.
 int Relaunch(int, int) { return 0; }

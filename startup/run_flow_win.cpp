@@ -9,7 +9,7 @@
 #include "startup/system_library.h"
 
 #include "package/files.h"
-#include "wizard/wizard.h"
+#include "wizard/formatted_text.h"
 
 static const char BackdropClassName[] = "SetrunClass";
 // A window that does not answer the probe within this time counts as no

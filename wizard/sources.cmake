@@ -2,4 +2,5 @@ list(APPEND SETRUN_PORTABLE_SOURCES
   wizard/markup.cpp
   wizard/message_text.cpp)
 list(APPEND SETRUN_WINDOWS_SOURCES
+  wizard/formatted_text_win.cpp
   wizard/messages_win.cpp)
