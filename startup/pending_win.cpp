@@ -15,7 +15,6 @@ int RegisterBackdropClass() { return 1; }
 int CreateMainWindows() { return 0; }
 void RunWizard() {}
 int AskRestart() { return 2; }
-void ClearLinks() {}
 
 // Painting not yet built: each window is validated with nothing drawn.
 static void ValidateOnly(HWND window) {

@@ -9,7 +9,7 @@
 #include "base/system_library.h"
 
 #include "base/files.h"
-#include "wizard/wizard.h"
+#include "wizard/formatted_text.h"
 
 static const char BackdropClassName[] = "SetrunClass";
 // A window that does not answer the probe within this time counts as no

@@ -4,5 +4,3 @@
 void RunWizard();
 // Runs the restart question modally; 1 = restart now.
 int AskRestart();
-// Releases the link registry of formatted texts.
-void ClearLinks();

@@ -20,3 +20,10 @@ if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
   target_include_directories(setrun_fuzz_seeds PRIVATE ${CMAKE_SOURCE_DIR})
   target_link_libraries(setrun_fuzz_seeds PRIVATE ZLIB::ZLIB)
 endif()
+
+# libFuzzer target over the markup of formatted texts.
+if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+  add_executable(setrun_markup_fuzz tests/fuzz/markup_fuzz.cpp)
+  target_link_libraries(setrun_markup_fuzz PRIVATE setrun_fuzzed)
+  target_link_options(setrun_markup_fuzz PRIVATE -fsanitize=fuzzer,address,undefined)
+endif()

@@ -45,3 +45,20 @@ if [ "$status" -ne 0 ]; then
 fi
 runs=$(sed -n 's/^stat::number_of_executed_units: *//p' fuzz.log)
 echo "package fuzzing: no findings in $seconds s (${runs:-?} inputs; log $build/fuzz/fuzz.log)"
+
+# The markup of formatted texts: a short run of its own (at most 15 s).
+markup_seconds=$(( seconds < 15 ? seconds : 15 ))
+ninja -C "$build" setrun_markup_fuzz >/dev/null
+markup="$build/fuzz-markup"
+mkdir -p "$markup/corpus" "$markup/artifacts"
+status=0
+(cd "$markup" && "$build/setrun_markup_fuzz" "$markup/corpus" -dict="$here/markup.dict" \
+  -max_total_time="$markup_seconds" -max_len=4096 -timeout=10 -rss_limit_mb=2048 \
+  -artifact_prefix="$markup/artifacts/" -print_final_stats=1 >fuzz.log 2>&1) || status=$?
+if [ "$status" -ne 0 ]; then
+  tail -n 60 "$markup/fuzz.log" >&2
+  echo "markup fuzzing found a problem (exit $status); inputs in $markup/artifacts" >&2
+  exit 1
+fi
+runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$markup/fuzz.log")
+echo "markup fuzzing: no findings in $markup_seconds s (${runs:-?} inputs; log $markup/fuzz.log)"
