@@ -2,6 +2,7 @@
 work folder on the prefix's drive C and cleans up the places it installs to
 before it runs, so that a group can run again in the same prefix."""
 
+import contextlib
 import json
 import os
 import random
@@ -425,6 +426,42 @@ source = "src/big.bin"
     check_equal(w.run(ctx.stub, "/S", folder_win + "\\setup.exe"), 0, "exit code")
     check_equal(read(os.path.join(ctx.install, "big.bin")), data, "big.bin")
     check_no_copies(ctx.install)
+
+
+def case_package_named_relative_to_the_current_folder(ctx):
+    """/S with a path relative to the current folder names the file in that
+    folder for the whole run: the installation enters its own folder before
+    it reads the file data, and a file of the same name standing there is
+    never read. An absolute path does the same."""
+    w, p = ctx.wine, ctx.project
+    p.file("uninstaller.bin", IMAGE)
+    data = noise(120000, 25)
+    p.file("src/big.bin", data)
+    p.build(project_head("E2E Relative S", 'volume_size = "100K"') + f"""
+[[group]]
+folder = {q(ctx.install_win)}
+[[group.file]]
+source = "src/big.bin"
+""")
+    pkg_win = ctx.work_win + "\\pkg"
+    os.makedirs(w.host(pkg_win))
+    for name in os.listdir(ctx.work):
+        if name.startswith("setup."):
+            shutil.move(os.path.join(ctx.work, name), os.path.join(w.host(pkg_win), name))
+    decoy = b"MZ not the package"
+    for folder_win, argument in ((ctx.work_win, "pkg\\setup.exe"), (pkg_win, "setup.exe"),
+                                 ("C:\\", pkg_win + "\\setup.exe")):
+        remove(ctx.install)
+        for name in ("setup.exe", "pkg/setup.exe"):
+            p.file(os.path.join(ctx.install, name), decoy)
+        with contextlib.chdir(w.host(folder_win)):
+            rc = w.run(ctx.stub, "/S" + argument)
+        what = f"/S{argument} in {folder_win}"
+        check_equal(rc, 0, "exit code of " + what)
+        check_equal(read(os.path.join(ctx.install, "big.bin")), data, "big.bin of " + what)
+        for name in ("setup.exe", "pkg/setup.exe"):
+            check_equal(read(os.path.join(ctx.install, name)), decoy, name + " after " + what)
+        check_no_copies(ctx.install)
 
 
 def case_install_folder_is_a_file(ctx):
@@ -901,8 +938,8 @@ GROUPS = {
     "files": [case_files_folders_attributes_and_registration, case_earlier_installation_folder,
               case_uninstaller_in_a_subfolder, case_destinations],
     "packages": [case_data_volumes, case_package_named_on_the_command_line,
-                 case_install_folder_is_a_file, case_sixteen_groups_forced_group,
-                 case_append_uninstaller],
+                 case_package_named_relative_to_the_current_folder, case_install_folder_is_a_file,
+                 case_sixteen_groups_forced_group, case_append_uninstaller],
     "existing": [case_only_if_absent_and_read_only, case_locked_identical, case_locked_different,
                  case_folder_in_a_files_place, case_versions],
     "damaged": [case_damaged_data, case_corrupt_stream, case_incomplete_package,
