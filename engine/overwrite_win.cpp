@@ -150,7 +150,8 @@ static DWORD MoveTargetAside(const char* tempPath, char* aside) {
       const DWORD error = GetLastError();
       // A name that is taken (a file waiting for its deletion included) is
       // passed over; any other failure is the target's own.
-      if (!PathExists(aside)) return error;
+      if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS && !PathExists(aside))
+        return error;
     }
     if (!NextTempName(aside)) return NoFreeName;
   }

@@ -725,24 +725,26 @@ def case_replaced_while_held(ctx):
     once and the old one, moved aside, is deleted at the next start of
     Windows, so the exit code says that a restart is needed."""
     w = ctx.wine
+    # Both names share their temporary names: the second file moved aside
+    # passes over the first, which waits for its holder.
     build_plain_package(ctx, "E2E Held", [
         ("src/a.txt", text_data(20000, 33), ""),
-        ("src/ro.txt", b"new read-only\r\n", ""),
+        ("src/a.ini", b"new read-only\r\n", ""),
     ])
     os.makedirs(ctx.install)
-    for name in ("a.txt", "ro.txt"):
+    for name in ("a.txt", "a.ini"):
         with open(os.path.join(ctx.install, name), "wb") as f:
             f.write(b"old " + name.encode())
-    os.chmod(os.path.join(ctx.install, "ro.txt"), 0o444)
-    rc = _run_held(ctx, [ctx.install_win + "\\a.txt", ctx.install_win + "\\ro.txt"], "delete")
+    os.chmod(os.path.join(ctx.install, "a.ini"), 0o444)
+    rc = _run_held(ctx, [ctx.install_win + "\\a.txt", ctx.install_win + "\\a.ini"], "delete")
     check_equal(rc, 0, "exit code with delete sharing")
     check_equal(read(os.path.join(ctx.install, "a.txt")), text_data(20000, 33), "a.txt")
-    check_equal(read(os.path.join(ctx.install, "ro.txt")), b"new read-only\r\n", "ro.txt")
-    check(not os.stat(os.path.join(ctx.install, "ro.txt")).st_mode & 0o222,
+    check_equal(read(os.path.join(ctx.install, "a.ini")), b"new read-only\r\n", "a.ini")
+    check(not os.stat(os.path.join(ctx.install, "a.ini")).st_mode & 0o222,
           "the replaced read-only file lost its attribute")
     check_no_copies(ctx.install)
     check_equal(read(os.path.join(ctx.install, "Uninstall.exe")),
-                uninstaller_bytes(IMAGE, b"", [(".", "a.txt", 0), (".", "ro.txt", 0)]),
+                uninstaller_bytes(IMAGE, b"", [(".", "a.txt", 0), (".", "a.ini", 0)]),
                 "the uninstaller")
 
     old = read(ctx.helper("version_1_5.dll"))
