@@ -2,9 +2,11 @@
 #include <windows.h>
 #include <string.h>
 
+#include "engine/engine_os.h"
 #include "engine/install.h"
 #include "engine/overwrite.h"
 #include "engine/restart.h"
+#include "engine/temp_name.h"
 #include "package/tables.h"
 #include "base/run_state.h"
 #include "base/system_library.h"
@@ -133,6 +135,36 @@ static int IsLockedError(DWORD error) {
          error == ERROR_LOCK_VIOLATION;
 }
 
+// MoveTargetAside's answer when every temporary name beside the target is
+// taken.
+static const DWORD NoFreeName = ERROR_FILE_EXISTS;
+
+// Moves the file at TargetPath to a free temporary name beside it (never
+// the copy's own name), left in `aside`. Returns 0 when it was moved, else
+// the error of the move, or NoFreeName.
+static DWORD MoveTargetAside(const char* tempPath, char* aside) {
+  if (!FirstTempName(aside, TargetPath)) return NoFreeName;
+  for (;;) {
+    if (strcmp(aside, tempPath) != 0) {
+      if (MoveFileA(TargetPath, aside)) return 0;
+      const DWORD error = GetLastError();
+      // A name that is taken (a file waiting for its deletion included) is
+      // passed over; any other failure is the target's own.
+      if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS && !PathExists(aside))
+        return error;
+    }
+    if (!NextTempName(aside)) return NoFreeName;
+  }
+}
+
+// The file moved aside has served its purpose. One that cannot be deleted
+// now (a running program's image can be renamed, not deleted) goes at the
+// next start of Windows, which is then needed as for any file in use.
+static void DeleteMovedAside(const char* aside) {
+  if (RemoveFile(aside)) return;
+  if (ReplaceAtRestart(nullptr, aside)) RestartState = 1;
+}
+
 void ReplaceTarget(u8* entry, const char* tempPath) {
   // Where no file stands yet, the rename alone puts the copy in place (it
   // fails on any name that is taken, a folder included).
@@ -142,35 +174,43 @@ void ReplaceTarget(u8* entry, const char* tempPath) {
   }
   SetState(entry, StateDenied);
   DWORD attributes = GetFileAttributesA(TargetPath);
-  DWORD lookupError = attributes == INVALID_FILE_ATTRIBUTES ? GetLastError() : 0;
-  // A folder of that name can be neither replaced now nor moved over later.
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
-    SetFileAttributesA(TargetPath, attributes & ~FILE_ATTRIBUTE_READONLY);
-    if (DeleteFileA(TargetPath)) {
-      // The target is gone: a copy that cannot be renamed leaves the state 27.
-      if (MoveFileA(tempPath, TargetPath)) {
-        SetFileAttributesA(TargetPath, GetFileAttributesA(TargetPath) | FILE_ATTRIBUTE_READONLY);
-        SetState(entry, StateReplaced);
-      }
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    if (GetLastError() == ERROR_FILE_NOT_FOUND) {
+      // Nothing stands there (any more): the copy is renamed into a free place.
+      if (MoveFileA(tempPath, TargetPath)) SetState(entry, StateNew);
       return;
     }
-    SetFileAttributesA(TargetPath, attributes);
-    CompareWithTarget(entry, tempPath);
+    attributes = 0;  // a file that may not be looked at: moving it decides
+  }
+  // A folder of that name can be neither replaced now nor moved over later.
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return;
+  const bool readOnly = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+  if (readOnly) SetFileAttributesA(TargetPath, attributes & ~FILE_ATTRIBUTE_READONLY);
+  // The existing file is kept under another name until the copy stands in
+  // its place: deleting it first would lose it when the rename then fails
+  // (a file held open with delete sharing lets the deletion through but
+  // keeps its name until it is closed).
+  char aside[PathSize];
+  const DWORD error = MoveTargetAside(tempPath, aside);
+  if (error) {
+    if (readOnly) SetFileAttributesA(TargetPath, attributes);
+    if (IsLockedError(error)) {
+      CompareWithTarget(entry, tempPath);
+    } else if (error == ERROR_FILE_NOT_FOUND && MoveFileA(tempPath, TargetPath)) {
+      SetState(entry, StateNew);  // it went in the meantime
+    }
     return;
   }
-  int replaced = 1;
-  if (lookupError == ERROR_FILE_NOT_FOUND) {
-    // Nothing to delete: the copy is renamed into a free place.
-    replaced = 0;
-  } else if (!DeleteFileA(TargetPath)) {
-    if (IsLockedError(GetLastError())) {
-      CompareWithTarget(entry, tempPath);
-      return;
-    }
-    replaced = 0;
+  if (!MoveFileA(tempPath, TargetPath)) {
+    // The existing file goes back; the state stays 27. Should even that
+    // fail, it stays under the other name rather than being deleted.
+    if (MoveFileA(aside, TargetPath) && readOnly) SetFileAttributesA(TargetPath, attributes);
+    return;
   }
-  if (MoveFileA(tempPath, TargetPath)) SetState(entry, replaced ? StateReplaced : StateNew);
+  if (readOnly)
+    SetFileAttributesA(TargetPath, GetFileAttributesA(TargetPath) | FILE_ATTRIBUTE_READONLY);
+  SetState(entry, StateReplaced);
+  DeleteMovedAside(aside);
 }
 
 void IncrementSharedCount() {

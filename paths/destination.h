@@ -38,6 +38,11 @@ int SpaceFigures(u32* freeMB, u32* neededMB);
 int PrepareInstallDir();
 // Shortens a path in place for display ("..." for middle folders).
 void ShortenPath(char* path, u32 maxLength);
+// Turns `path` (capacity `size`) into its full form against the current
+// folder, so that it names the same file after the current folder changes.
+// Returns 0 and empties it when the full form cannot be made or does not fit:
+// a cut path could name another file.
+int MakeFullPath(char* path, u32 size);
 
 // Set by CheckDiskSpace: an existing target other than a font is read-only.
 extern int ReadOnlyWarning;

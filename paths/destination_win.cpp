@@ -164,6 +164,18 @@ int FileInUse(const char* path) {
   return inUse;
 }
 
+int MakeFullPath(char* path, u32 size) {
+  char full[FilePathLimit];
+  // The answer counts the terminator only when the path does not fit.
+  DWORD length = path[0] ? GetFullPathNameA(path, sizeof full, full, nullptr) : 0;
+  if (length == 0 || length >= sizeof full || length >= size) {
+    if (size) path[0] = 0;
+    return 0;
+  }
+  CopyText(path, full, size);
+  return 1;
+}
+
 // 1 when `folder` (a full path ending in a backslash) is the current folder.
 // The current folder is known without a file-system call and, being held open
 // by the process, cannot have been removed.

@@ -138,6 +138,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int showCom
     ScreenWidth = GetSystemMetrics(SM_CXSCREEN);
     ScreenHeight = GetSystemMetrics(SM_CYSCREEN);
     ParseCommandLine(commandLine);
+    // A /S path relative to the current folder would name another file once
+    // the installation enters its folder (the data is read again there).
+    MakeFullPath(ProgramPath, PathSize);
     if (DeleteSelfAtRestart) {
       ReadOwnPath();
       ReplaceAtRestart(nullptr, TargetPath);

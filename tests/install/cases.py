@@ -2,6 +2,7 @@
 work folder on the prefix's drive C and cleans up the places it installs to
 before it runs, so that a group can run again in the same prefix."""
 
+import contextlib
 import json
 import os
 import random
@@ -427,6 +428,42 @@ source = "src/big.bin"
     check_no_copies(ctx.install)
 
 
+def case_package_named_relative_to_the_current_folder(ctx):
+    """/S with a path relative to the current folder names the file in that
+    folder for the whole run: the installation enters its own folder before
+    it reads the file data, and a file of the same name standing there is
+    never read. An absolute path does the same."""
+    w, p = ctx.wine, ctx.project
+    p.file("uninstaller.bin", IMAGE)
+    data = noise(120000, 25)
+    p.file("src/big.bin", data)
+    p.build(project_head("E2E Relative S", 'volume_size = "100K"') + f"""
+[[group]]
+folder = {q(ctx.install_win)}
+[[group.file]]
+source = "src/big.bin"
+""")
+    pkg_win = ctx.work_win + "\\pkg"
+    os.makedirs(w.host(pkg_win))
+    for name in os.listdir(ctx.work):
+        if name.startswith("setup."):
+            shutil.move(os.path.join(ctx.work, name), os.path.join(w.host(pkg_win), name))
+    decoy = b"MZ not the package"
+    for folder_win, argument in ((ctx.work_win, "pkg\\setup.exe"), (pkg_win, "setup.exe"),
+                                 ("C:\\", pkg_win + "\\setup.exe")):
+        remove(ctx.install)
+        for name in ("setup.exe", "pkg/setup.exe"):
+            p.file(os.path.join(ctx.install, name), decoy)
+        with contextlib.chdir(w.host(folder_win)):
+            rc = w.run(ctx.stub, "/S" + argument)
+        what = f"/S{argument} in {folder_win}"
+        check_equal(rc, 0, "exit code of " + what)
+        check_equal(read(os.path.join(ctx.install, "big.bin")), data, "big.bin of " + what)
+        for name in ("setup.exe", "pkg/setup.exe"):
+            check_equal(read(os.path.join(ctx.install, name)), decoy, name + " after " + what)
+        check_no_copies(ctx.install)
+
+
 def case_install_folder_is_a_file(ctx):
     """A file where the installation folder should be: the folder check fails
     with code 5 and nothing is installed."""
@@ -679,6 +716,68 @@ def case_locked_different(ctx):
         remove(path)
 
 
+def case_replaced_while_held(ctx):
+    """Existing files that other programs hold open. With delete sharing (a
+    virus scanner, an indexer) each is moved aside, the new file takes its
+    place (a read-only one stays read-only) and the moved file goes when the
+    holder lets go; no restart is needed. A library that a running program has
+    loaded can be renamed but not deleted: the new library is in place at
+    once and the old one, moved aside, is deleted at the next start of
+    Windows, so the exit code says that a restart is needed."""
+    w = ctx.wine
+    # Both names share their temporary names: the second file moved aside
+    # passes over the first, which waits for its holder.
+    build_plain_package(ctx, "E2E Held", [
+        ("src/a.txt", text_data(20000, 33), ""),
+        ("src/a.ini", b"new read-only\r\n", ""),
+    ])
+    os.makedirs(ctx.install)
+    for name in ("a.txt", "a.ini"):
+        with open(os.path.join(ctx.install, name), "wb") as f:
+            f.write(b"old " + name.encode())
+    os.chmod(os.path.join(ctx.install, "a.ini"), 0o444)
+    rc = _run_held(ctx, [ctx.install_win + "\\a.txt", ctx.install_win + "\\a.ini"], "delete")
+    check_equal(rc, 0, "exit code with delete sharing")
+    check_equal(read(os.path.join(ctx.install, "a.txt")), text_data(20000, 33), "a.txt")
+    check_equal(read(os.path.join(ctx.install, "a.ini")), b"new read-only\r\n", "a.ini")
+    check(not os.stat(os.path.join(ctx.install, "a.ini")).st_mode & 0o222,
+          "the replaced read-only file lost its attribute")
+    check_no_copies(ctx.install)
+    check_equal(read(os.path.join(ctx.install, "Uninstall.exe")),
+                uninstaller_bytes(IMAGE, b"", [(".", "a.txt", 0), (".", "a.ini", 0)]),
+                "the uninstaller")
+
+    old = read(ctx.helper("version_1_5.dll"))
+    new = read(ctx.helper("version_2_0.dll"))
+    remove(ctx.install)
+    os.makedirs(ctx.install)
+    target = os.path.join(ctx.install, "lib.dll")
+    with open(target, "wb") as f:
+        f.write(old)
+    build_plain_package(ctx, "E2E Held", [("lib.dll", new, "")])
+    w.reg_delete(PENDING_KEY, "PendingFileRenameOperations")
+    let_go = ctx.hold(ctx.install_win + "\\lib.dll", "load")
+    try:
+        rc = ctx.run_setup()
+        # Asked while the holder keeps the prefix running: a new start of
+        # the prefix carries out the pending operations.
+        pending = (w.reg_values(PENDING_KEY) or {}).get("PendingFileRenameOperations")
+    finally:
+        let_go()
+    check_equal(rc, 254, "exit code with a loaded library (restart needed, -2)")
+    check_equal(read(target), new, "the loaded library's place")
+    # The copy was lib.$$A, so the old library went to the next free name.
+    check_equal(temp_copies(ctx.install), [os.path.join(ctx.install, "lib.$$B")],
+                "files left beside the library")
+    check_equal(read(os.path.join(ctx.install, "lib.$$B")), old, "the library moved aside")
+    # Source and destination by turns; a deletion has an empty destination.
+    items = pending[1].lower().split("\\0") if pending else []
+    aside = "\\??\\" + ctx.install_win.lower() + "\\lib.$$b"
+    check((aside, "") in list(zip(items[0::2], items[1::2])),
+          "no deletion of the moved library at the restart: %r" % (pending,))
+    w.reg_delete(PENDING_KEY, "PendingFileRenameOperations")
+
+
 def case_folder_in_a_files_place(ctx):
     """A folder where a file is to go cannot be replaced: code 22, the folder
     and what is in it stay, no copy is left."""
@@ -901,10 +1000,10 @@ GROUPS = {
     "files": [case_files_folders_attributes_and_registration, case_earlier_installation_folder,
               case_uninstaller_in_a_subfolder, case_destinations],
     "packages": [case_data_volumes, case_package_named_on_the_command_line,
-                 case_install_folder_is_a_file, case_sixteen_groups_forced_group,
-                 case_append_uninstaller],
+                 case_package_named_relative_to_the_current_folder, case_install_folder_is_a_file,
+                 case_sixteen_groups_forced_group, case_append_uninstaller],
     "existing": [case_only_if_absent_and_read_only, case_locked_identical, case_locked_different,
-                 case_folder_in_a_files_place, case_versions],
+                 case_replaced_while_held, case_folder_in_a_files_place, case_versions],
     "damaged": [case_damaged_data, case_corrupt_stream, case_incomplete_package,
                 case_data_source_taken_away],
 }

@@ -465,13 +465,54 @@ TEST_F(EngineTest, QuitDuringAPageEndsItAsCancel) {
   PageResult = 0;
 }
 
-TEST_F(EngineTest, ARenameThatFailsAfterTheDeleteIsNoSuccess) {
+// Files beside the targets named like temporary copies.
+static std::vector<std::string> CopiesIn(const std::string& folder) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA((folder + "\\*.$$?").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return names;
+  do names.push_back(found.cFileName);
+  while (FindNextFileA(search, &found));
+  FindClose(search);
+  return names;
+}
+
+// When the copy cannot take the target's place after all (it has gone
+// missing, or another program holds it without letting it be moved), the
+// existing file is back under its name with its bytes and attributes, and
+// nothing of the attempt is left beside it.
+TEST_F(EngineTest, AReplacementThatFailsKeepsTheExistingFile) {
   pkg_.files = {MakeFile("r.txt", 10, 28)};
   Load();
   CreateDirectoryA(install_.c_str(), nullptr);
-  ASSERT_TRUE(Package::WriteAll(In("r.txt"), Bytes{'o'}));
   CopyText(TargetPath, In("r.txt").c_str(), TargetPathSize);
-  // The copy has gone missing: the old file is deleted, the rename fails.
-  ReplaceTarget(Entry(0), In("r.$$A").c_str());
-  EXPECT_EQ(State(0), 27);
+  const std::string target = In("r.txt"), copy = In("r.$$A");
+  const struct {
+    bool readOnly, copyHeld;
+  } cases[] = {{false, false}, {true, false}, {false, true}, {true, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.readOnly ? "read-only" : "plain") +
+                 (c.copyHeld ? ", copy held" : ", copy missing"));
+    ASSERT_TRUE(Package::WriteAll(target, Bytes{'o', 'l', 'd'}));
+    if (c.readOnly) SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_READONLY);
+    HANDLE held = INVALID_HANDLE_VALUE;
+    if (c.copyHeld) {
+      ASSERT_TRUE(Package::WriteAll(copy, Bytes{'n', 'e', 'w'}));
+      held = CreateFileA(copy.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                         nullptr);
+      ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    }
+    ReplaceTarget(Entry(0), copy.c_str());
+    if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+    EXPECT_EQ(State(0), 27);
+    EXPECT_EQ(Text(ReadAll(target)), "old");
+    EXPECT_EQ(GetFileAttributesA(target.c_str()) & FILE_ATTRIBUTE_READONLY,
+              c.readOnly ? (DWORD)FILE_ATTRIBUTE_READONLY : 0u);
+    EXPECT_EQ(CopiesIn(install_), c.copyHeld ? std::vector<std::string>{"r.$$A"}
+                                             : std::vector<std::string>{});
+    EXPECT_EQ(RestartState, 0);
+    SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileA(target.c_str());
+    DeleteFileA(copy.c_str());
+  }
 }

@@ -259,6 +259,32 @@ TEST_F(PathsTest, OverLongPathsAreRefusedNotCut) {
 }
 
 // ---------------------------------------------------------------------------
+// MakeFullPath
+
+TEST_F(PathsTest, MakeFullPathAgainstTheCurrentFolder) {
+  SetCurrentDirectoryA(base.c_str());
+  // The longest name whose full form still fits a path.
+  const std::string longest(PathSize - 1 - base.size() - 1, 'n');
+  const struct {
+    std::string path, expected;  // expected empty: refused
+  } cases[] = {
+      {"setup.exe", base + "\\setup.exe"},
+      {"sub\\..\\pkg\\setup.exe", base + "\\pkg\\setup.exe"},
+      {base + "\\setup.exe", base + "\\setup.exe"},
+      {longest, base + "\\" + longest},
+      {longest + "n", ""},
+      {"", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    char path[PathSize];
+    CopyText(path, c.path.c_str(), PathSize);
+    EXPECT_EQ(MakeFullPath(path, PathSize), c.expected.empty() ? 0 : 1);
+    EXPECT_EQ(std::string(path), c.expected);
+  }
+}
+
+// ---------------------------------------------------------------------------
 // FileInUse
 
 TEST_F(PathsTest, FileInUse) {
