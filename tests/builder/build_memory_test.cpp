@@ -21,11 +21,10 @@ TEST(BuildMemory, ASourceLargerThanTheMemoryLimitBuilds) {
                             "' --stub '" + (dir / "stub.exe") + "' -j 2 -q\"" + log).c_str());
   Bytes output = ReadFile(dir / "log");
   ASSERT_EQ(status, 0) << std::string(output.begin(), output.end());
+  // verify inflates the file and checks its size and checksum.
   status = std::system(("'" + std::string(SETRUNC_PATH) + "' verify '" + (dir / "setup.exe") + "'" + log).c_str());
   output = ReadFile(dir / "log");
-  EXPECT_EQ(status, 0);
-  EXPECT_NE(std::string(output.begin(), output.end()).find("1 files in 1 group verified"), std::string::npos)
-      << std::string(output.begin(), output.end());
+  EXPECT_EQ(status, 0) << std::string(output.begin(), output.end());
 }
 
 }  // namespace
