@@ -31,6 +31,8 @@ target_compile_options(setrun_core PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${SETRUN_ST
 target_compile_definitions(setrun_core PUBLIC WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0501)
 target_link_libraries(setrun_core PRIVATE setrun_zlib INTERFACE ${SETRUN_STATIC_ZLIB})
 
+include(bench/inflater.cmake)
+
 add_executable(setrun WIN32 ${SETRUN_ENTRY_SOURCES})
 target_compile_options(setrun PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${SETRUN_STUB_FLAGS}>)
 target_include_directories(setrun PRIVATE ${CMAKE_SOURCE_DIR}/startup)
