@@ -353,7 +353,9 @@ def case_data_volumes(ctx):
     half-written, nothing registered."""
     w, p = ctx.wine, ctx.project
     p.file("uninstaller.bin", IMAGE)
-    files = {"v1.bin": noise(90000, 21), "v2.bin": noise(90000, 22), "v3.txt": text_data(60000, 23)}
+    # 320 KB that does not compress: more than the program file and one volume
+    # of 150 KB can hold, whatever the size of the setup program.
+    files = {"v1.bin": noise(160000, 21), "v2.bin": noise(160000, 22), "v3.txt": text_data(60000, 23)}
     sys_win = "C:\\windows\\system32\\%s.dll" % ctx.name
     sys_host = w.find_host(sys_win)
     remove(sys_host)
