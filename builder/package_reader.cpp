@@ -162,8 +162,14 @@ class TableReader {
       z.avail_out = (uInt)piece.size();
       result = inflate(&z, Z_NO_FLUSH);
       size_t produced = piece.size() - z.avail_out;
-      if (out.size() + produced > stated) fault = "decodes to more than the " + std::to_string(stated) + " bytes it states";
-      else out.insert(out.end(), piece.data(), piece.data() + produced);
+      if (out.size() + produced > stated) {
+        fault = "decodes to more than the " + std::to_string(stated) + " bytes it states";
+      } else {
+        // Doubling, but never beyond the stated length.
+        if (out.size() + produced > out.capacity())
+          out.reserve(std::min<size_t>(stated, std::max<size_t>(out.capacity() * 2, out.size() + produced)));
+        out.insert(out.end(), piece.data(), piece.data() + produced);
+      }
       if (result != Z_OK && result != Z_STREAM_END && fault.empty())
         fault = std::string("does not decode (") + (z.msg ? z.msg : "zlib error " + std::to_string(result)) + ")";
     }
