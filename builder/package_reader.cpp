@@ -316,6 +316,15 @@ DataArea::~DataArea() {
 uint64_t DataArea::KnownLength() const { return volumes_.back().start + volumes_.back().length; }
 
 bool DataArea::OpenNext(std::string* error) {
+  if (!missing_.empty()) {
+    *error = missing_;
+    return false;
+  }
+  if (!OpenVolume(error)) missing_ = *error;
+  return missing_.empty();
+}
+
+bool DataArea::OpenVolume(std::string* error) {
   unsigned k = (unsigned)volumes_.size();
   std::string path = VolumePath(programPath_, k);
   FILE* f = std::fopen(path.c_str(), "rb");
@@ -515,6 +524,11 @@ std::string FixedText(const u8* field, size_t size) {
 
 std::string DescribePackage(const PackageInfo& p) {
   std::ostringstream s;
+  DescribePackage(p, s);
+  return s.str();
+}
+
+void DescribePackage(const PackageInfo& p, std::ostream& s) {
   s << p.path << ": " << p.fileLength << " bytes, package from offset " << p.packageStart << "\n\n";
   s << "Records:\n";
   for (const RecordInfo& r : p.records) {
@@ -614,7 +628,6 @@ std::string DescribePackage(const PackageInfo& p) {
         if (*EntryString(e, n)) s << "        " << labels[n] << " " << Quote(EntryString(e, n)) << "\n";
     }
   }
-  return s.str();
 }
 
 }  // namespace setrunc

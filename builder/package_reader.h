@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <ostream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -77,8 +78,10 @@ class DataArea {
     FILE* file;
   };
   bool OpenNext(std::string* error);
+  bool OpenVolume(std::string* error);
   std::string programPath_;
   std::vector<Volume> volumes_;
+  std::string missing_;  // why the next volume cannot be opened, once tried
 };
 
 // What one data stream gave.
@@ -113,6 +116,8 @@ std::string Printable(const char* s, bool quoted = false);
 // True when the string holds a character that is a control character in
 // code page 1252.
 bool HasControlCharacters(const char* s);
-std::string DescribePackage(const PackageInfo& package);  // setrunc inspect
+// setrunc inspect: written out as it goes, however long the package's lists.
+void DescribePackage(const PackageInfo& package, std::ostream& out);
+std::string DescribePackage(const PackageInfo& package);
 
 }  // namespace setrunc

@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <map>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 
@@ -88,88 +88,83 @@ std::string Label(size_t group, size_t index, const u8* e) {
 
 // A file entry that carries data.
 struct DataItem {
-  size_t group, index;
   const u8* entry;
-  int stream;  // index into the streams, -1 when it has none (packed size 0)
+  u32 group, index;
+  i32 stream;  // index into the streams, -1 when it has none (packed size 0)
 };
 
 // One data stream, however many entries point at it: it is inflated at most
 // once for all of them, up to the largest size one of them declares.
 struct Stream {
   u32 offset = 0, packed = 0;
-  uint64_t limit = 0;
-  size_t entries = 0;
-  std::string overlap;  // it overlaps another stream: not inflated at all
-  std::optional<StreamResult> result;
+  u32 limit = 0;      // the largest size an entry declares for it
+  u32 entries = 0;    // entries that point at it
+  u32 first = 0;      // the first of them (an index into the items)
+  i32 overlaps = -1;  // a stream it overlaps: it is not inflated at all
+  std::unique_ptr<StreamResult> result;  // kept for streams that entries share
 };
 
 // Streams that overlap cannot come from a builder; they are refused without
 // being inflated, so that the streams that are inflated lie side by side and
 // the work stays bounded by the data area itself (a deflate stream gives at
-// most about 1,032 bytes per byte it reads).
+// most about 1,032 bytes per byte it reads). Memory: a few words per entry.
 struct DataPlan {
   std::vector<DataItem> items;
   std::vector<Stream> streams;
 
   explicit DataPlan(const PackageInfo& p) {
-    std::map<std::pair<u32, u32>, int> byPlace;
     for (size_t g = 0; g < p.groups.size(); ++g) {
       if (!p.groups[g].fileList) continue;
       std::vector<const u8*> entries = FileEntries(*p.groups[g].fileList);
-      for (size_t i = 0; i < entries.size(); ++i) {
-        const u8* e = entries[i];
-        if (ReadU32(e + EntryFlags) & (FileFlagFolderEntry | FileFlagSourceFolder)) continue;
-        DataItem item{g, i, e, -1};
-        const u32 offset = ReadU32(e + EntryDataOffset), packed = ReadU32(e + EntryPackedSize);
-        if (packed != 0) {
-          auto [it, fresh] = byPlace.emplace(std::make_pair(offset, packed), (int)streams.size());
-          if (fresh) {
-            streams.emplace_back();
-            streams.back().offset = offset;
-            streams.back().packed = packed;
-          }
-          item.stream = it->second;
-          Stream& s = streams[(size_t)item.stream];
-          s.limit = std::max<uint64_t>(s.limit, ReadU32(e + EntrySize));
-          ++s.entries;
-        }
-        items.push_back(item);
-      }
+      for (size_t i = 0; i < entries.size(); ++i)
+        if (!(ReadU32(entries[i] + EntryFlags) & (FileFlagFolderEntry | FileFlagSourceFolder)))
+          items.push_back({entries[i], (u32)g, (u32)i, -1});
     }
-    std::vector<size_t> order(streams.size());
-    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
-    std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
-      return std::make_pair(streams[a].offset, streams[a].packed) < std::make_pair(streams[b].offset, streams[b].packed);
-    });
+    // The streams in the order of their place in the data area.
+    std::vector<u32> order;
+    for (u32 i = 0; i < items.size(); ++i)
+      if (Packed(i) != 0) order.push_back(i);
+    std::stable_sort(order.begin(), order.end(), [&](u32 a, u32 b) { return Place(a) < Place(b); });
     uint64_t reach = 0;
-    size_t reacher = 0;
-    for (size_t k : order) {
-      Stream& s = streams[k];
-      if (s.offset < reach) s.overlap = "its data overlaps that of " + FirstLabel(reacher);
-      if ((uint64_t)s.offset + s.packed > reach) {
-        reach = (uint64_t)s.offset + s.packed;
-        reacher = k;
+    i32 reacher = -1;
+    for (u32 i : order) {
+      if (streams.empty() || Place(streams.back().first) != Place(i)) {
+        Stream s;
+        s.offset = Place(i).first;
+        s.packed = Place(i).second;
+        s.first = i;
+        if (s.offset < reach) s.overlaps = reacher;
+        const uint64_t end = (uint64_t)s.offset + s.packed;
+        streams.push_back(std::move(s));
+        if (end > reach) {
+          reach = end;
+          reacher = (i32)streams.size() - 1;
+        }
       }
+      Stream& s = streams.back();
+      s.limit = std::max(s.limit, ReadU32(items[i].entry + EntrySize));
+      ++s.entries;
+      items[i].stream = (i32)streams.size() - 1;
     }
   }
 
-  std::string FirstLabel(size_t stream) const {
-    for (const DataItem& item : items)
-      if (item.stream == (int)stream) return Label(item.group, item.index, item.entry);
-    return "";
+  u32 Packed(u32 item) const { return ReadU32(items[item].entry + EntryPackedSize); }
+  std::pair<u32, u32> Place(u32 item) const { return {ReadU32(items[item].entry + EntryDataOffset), Packed(item)}; }
+
+  std::string LabelOf(u32 item) const { return Label(items[item].group, items[item].index, items[item].entry); }
+
+  const Stream* StreamOf(const DataItem& item) const {
+    return item.stream < 0 ? nullptr : &streams[(size_t)item.stream];
   }
 
-  const StreamResult& Outcome(DataArea& data, Stream& s) {
-    if (!s.result) s.result = InflateStream(data, s.offset, s.packed, s.limit, nullptr);
-    return *s.result;
-  }
-
-  // The fault of an entry, or "": judged from its stream's one inflation.
+  // The fault of an entry, or "": judged from one inflation of its stream.
   std::string Fault(DataArea& data, const DataItem& item) {
     if (item.stream < 0) return JudgeEntry(StreamResult(), item.entry);
     Stream& s = streams[(size_t)item.stream];
-    if (!s.overlap.empty()) return s.overlap;
-    return JudgeEntry(Outcome(data, s), item.entry);
+    if (s.overlaps >= 0) return "its data overlaps that of " + LabelOf(streams[(size_t)s.overlaps].first);
+    if (s.entries == 1) return JudgeEntry(InflateStream(data, s.offset, s.packed, s.limit, nullptr), item.entry);
+    if (!s.result) s.result.reset(new StreamResult(InflateStream(data, s.offset, s.packed, s.limit, nullptr)));
+    return JudgeEntry(*s.result, item.entry);
   }
 };
 
@@ -177,7 +172,7 @@ struct DataPlan {
 
 int Inspect(const std::vector<std::string>& args, std::ostream& out, std::ostream&) {
   PackageInfo p = ReadPackage(OnePath(args, nullptr, false));
-  out << DescribePackage(p);
+  DescribePackage(p, out);
   return 0;
 }
 
@@ -192,6 +187,7 @@ int Verify(const std::vector<std::string>& args, std::ostream& out, std::ostream
   };
   if (!DataComplete(p)) fault("the file ends before its " + std::to_string(p.dataLength) + " bytes of data");
   std::vector<u32> lastOffset(p.groups.size(), 0);
+  // The items are in package order, group by group.
   for (const DataItem& item : plan.items) {
     const std::string label = Label(item.group, item.index, item.entry);
     const u32 offset = ReadU32(item.entry + EntryDataOffset);
@@ -285,19 +281,20 @@ class Extractor {
       : p_(p), folder_(folder), out_(out), err_(err), data_(p), plan_(p) {}
 
   int Run() {
-    std::vector<Planned> entries = PlanEntries();
+    // Two walks over the entries, each planned as it comes: the first
+    // counts, the second writes.
     uint64_t total = 0;
     size_t files = 0;
     bool uninstaller = false;
-    for (const Planned& e : entries) {
-      if (e.folder || !e.refusal.empty()) continue;
+    ForEachEntry([&](const Planned& e) {
+      if (e.folder || !e.refusal.empty()) return;
       ++files;
       total += ReadU32(e.entry + EntrySize);
       if (IsUninstaller(e.entry) && p_.uninstaller && !uninstaller) {
         total += p_.uninstaller->size();
         uninstaller = true;
       }
-    }
+    });
     out_ << "writing " << files << " files, " << total << " bytes, to " << folder_ << "\n";
     uint64_t room = FreeSpace(folder_);
     if (total > room)
@@ -305,7 +302,7 @@ class Extractor {
                        std::to_string(room) + " bytes are free there; nothing was written");
     std::string made = MakeFolders(folder_);
     if (!made.empty()) throw BuildError(made);
-    for (const Planned& e : entries) Extract(e);
+    ForEachEntry([&](const Planned& e) { Extract(e); });
     out_ << written_ << " files written to " << folder_ << "\n";
     if (faults_) {
       err_ << "setrunc: " << p_.path << ": " << faults_ << " entr" << (faults_ > 1 ? "ies" : "y")
@@ -332,8 +329,8 @@ class Extractor {
     ++faults_;
   }
 
-  std::vector<Planned> PlanEntries() {
-    std::vector<Planned> list;
+  template <typename Visit>
+  void ForEachEntry(const Visit& visit) {
     size_t item = 0;
     for (size_t g = 0; g < p_.groups.size(); ++g) {
       if (!p_.groups[g].fileList) continue;
@@ -360,10 +357,9 @@ class Extractor {
           rel.path = "{" + (named ? std::string(DestinationName(dest)) : "kind" + std::to_string(dest)) + "}/" + rel.path;
         }
         planned.target = base + "/" + rel.path;
-        list.push_back(planned);
+        visit(planned);
       }
     }
-    return list;
   }
 
   void Extract(const Planned& e) {
@@ -376,12 +372,10 @@ class Extractor {
     const DataItem& item = plan_.items[(size_t)e.item];
     // A stream that several entries share, or that overlaps another, is
     // judged once before anything is written for it.
-    if (item.stream >= 0) {
-      const Stream& s = plan_.streams[(size_t)item.stream];
-      if (!s.overlap.empty() || s.entries > 1) {
-        std::string problem = plan_.Fault(data_, item);
-        if (!problem.empty()) return Fault(e, problem + "; not written");
-      }
+    const Stream* s = plan_.StreamOf(item);
+    if (s && (s->overlaps >= 0 || s->entries > 1)) {
+      std::string problem = plan_.Fault(data_, item);
+      if (!problem.empty()) return Fault(e, problem + "; not written");
     }
     std::string made = MakeFolders(Parent(e.target));
     if (!made.empty()) return Fault(e, made);
