@@ -244,10 +244,11 @@ std::string Parent(const std::string& path) {
 
 // Creates `path` and the folders above it; "" or the reason it failed.
 std::string MakeFolders(const std::string& path) {
+  struct stat st;
+  if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return "";  // the usual case
   for (size_t i = 1; i <= path.size(); ++i)
     if (i == path.size() || path[i] == '/') {
       std::string p = path.substr(0, i);
-      struct stat st;
       if (stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) continue;
       if (mkdir(p.c_str(), 0755) != 0) return "cannot create the folder " + p + ": " + std::strerror(errno);
     }
