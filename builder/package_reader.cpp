@@ -266,11 +266,13 @@ class TableReader {
 PackageInfo ReadPackage(const std::string& path) {
   PackageInfo p;
   p.path = path;
-  File file(path);
+  // Anything but a regular file (a folder, a FIFO that would block) is
+  // refused before it is opened.
   struct stat st;
-  if (!file.f || fstat(fileno(file.f), &st) != 0)
-    throw BuildError("cannot open '" + path + "': " + std::strerror(errno));
+  if (stat(path.c_str(), &st) != 0) throw BuildError("cannot open '" + path + "': " + std::strerror(errno));
   if (!S_ISREG(st.st_mode)) throw BuildError("'" + path + "' is not a file");
+  File file(path);
+  if (!file.f) throw BuildError("cannot open '" + path + "': " + std::strerror(errno));
   p.fileLength = (uint64_t)st.st_size;
   if (p.fileLength > 0xFFFFFFFFull) throw BuildError("'" + path + "' is larger than 4 GB");
   size_t window = (size_t)std::min<uint64_t>(p.fileLength, MarkerLatestEnd);

@@ -95,6 +95,33 @@ class ReaderCommand : public ::testing::Test {
   }
 };
 
+// Each way out says why.
+TEST_F(ReaderCommand, EveryExitPathExplainsItself) {
+  std::system(("mkfifo '" + (dir / "fifo") + "'").c_str());
+  WriteFile(dir / "plain.exe", Bytes(5000, 'x'));
+  struct Case {
+    const char* arguments;
+    int code;
+    const char* says;
+  } cases[] = {
+      {"inspect", 2, "setrunc inspect: no installer given (see setrunc inspect --help)"},
+      {"verify a b", 2, "setrunc verify: more than one installer given"},
+      {"extract SETUP", 2, "setrunc extract: no output folder given (-o FOLDER)"},
+      {"verify --fast x", 2, "setrunc verify: unknown option --fast"},
+      {"verify DIR/missing.exe", 1, "missing.exe': No such file or directory"},
+      {"inspect DIR", 1, "' is not a file"},
+      {"verify DIR/fifo", 1, "fifo' is not a file"},
+      {"inspect DIR/plain.exe", 1, "plain.exe' holds no install package"},
+  };
+  for (const Case& c : cases) {
+    std::string arguments = c.arguments;
+    for (size_t at; (at = arguments.find("DIR")) != std::string::npos;) arguments.replace(at, 3, dir.path());
+    Outcome r = Setrunc(dir, arguments);
+    EXPECT_EQ(r.code, c.code) << c.arguments;
+    EXPECT_TRUE(r.Says(c.says)) << c.arguments << "\n" << r.err;
+  }
+}
+
 // ---------------------------------------------------------------------------
 // Every package the setup program refuses, verify refuses too.
 
