@@ -66,9 +66,9 @@ skip_ctest() {  # name, folder, extra ctest arguments...
   local count
   count=$(cd "$dir" && ctest -N "$@" | sed -nE 's/^Total Tests: ([0-9]+)$/\1/p')
   count=${count:-0}
-  echo "!! $name: $count tests skipped: $why32"
+  echo "!! $name: $count tests skipped (no 32-bit code)"
   skipped=$((skipped + count))
-  skip_reasons+=("$name ($count tests): $why32")
+  skip_reasons+=("$name: $count")
 }
 
 # A single check that counts as one test.
@@ -103,7 +103,7 @@ if [ "$run32" -eq 1 ]; then
   run_ctest native build/native -j 2
 else
   run_ctest native build/native -j 2 -LE x86
-  skip_ctest native-x86 build/native -L x86
+  skip_ctest install-x86 build/native -L x86
 fi
 run_ctest wine build/win64 -j 2
 # The Windows tests of the 32-bit build: in a 32-bit prefix (32-bit Windows)
@@ -127,6 +127,9 @@ done
 echo
 echo "took $((SECONDS - started)) s"
 [ ${#failures[@]} -eq 0 ] || echo "failed: ${failures[*]}"
-for reason in "${skip_reasons[@]}"; do echo "SKIPPED: $reason"; done
+if [ "$skipped" -gt 0 ]; then
+  list=$(printf '%s, ' "${skip_reasons[@]}")
+  echo "!! SKIPPED $skipped tests of the 32-bit build (${list%, }): $why32"
+fi
 echo "setrun: $passed passed, $failed failed, $skipped skipped"
 [ "$failed" -eq 0 ] && [ ${#failures[@]} -eq 0 ]
