@@ -76,7 +76,7 @@ class Wine:
     Everything else (HKCU, HKLM\\System, the Windows folder, the user's
     folders) is the same for both builds."""
 
-    def __init__(self, prefix, runner, helpers, arch="win64", bits=64):
+    def __init__(self, prefix, runner, helpers, arch="win64", bits=64, logs=None):
         self.prefix = os.path.abspath(prefix)
         self.runner = runner          # tests/wine/run-in-wine.sh
         self.helpers = helpers        # the Windows build folder of the setup program
@@ -91,7 +91,7 @@ class Wine:
             self.program_files = "C:\\Program Files"
         self.common_files = self.program_files + "\\Common Files"
         self.home = self.prefix + "-home"
-        self.logs = self.prefix + "-logs"
+        self.logs = logs or self.prefix + "-logs"   # the output of every run
         os.makedirs(self.home, exist_ok=True)
         os.makedirs(self.logs, exist_ok=True)
         self.env = dict(os.environ)

@@ -6,9 +6,10 @@
 
 The stub is either build of the setup program; the helper programs
 (hold_file.exe, version_*.dll, msgbox_answer.exe) are taken from its folder
-(the Windows build it belongs to). Each group uses its own Wine prefix, of
-the kind --arch names (default win64), created on first use and reused
-afterwards."""
+(the Windows build it belongs to). The Wine prefix, of the kind --arch
+names (default win64), is created on first use and reused afterwards; the
+groups may share one, in turn (tests/install/install.cmake). The output of
+the Windows programs goes to PREFIX-logs/GROUP."""
 
 import argparse
 import os
@@ -34,7 +35,8 @@ def main():
     here = os.path.dirname(os.path.abspath(__file__))
     runner = os.path.join(here, "..", "wine", "run-in-wine.sh")
     stub = os.path.abspath(args.stub)
-    wine = Wine(args.prefix, runner, os.path.dirname(stub), args.arch, program_bits(stub))
+    logs = os.path.join(os.path.abspath(args.prefix) + "-logs", args.group)
+    wine = Wine(args.prefix, runner, os.path.dirname(stub), args.arch, program_bits(stub), logs)
     print(f"{wine.bits}-bit setup program in a {args.arch} prefix"
           + (" (redirected)" if wine.redirected else ""), flush=True)
     wine.ensure()
