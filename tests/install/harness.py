@@ -59,7 +59,7 @@ SOFTWARE = "HKLM\\Software\\"
 
 
 class Wine:
-    """One private Wine prefix for a run of one test group. Windows paths on
+    """A private Wine prefix as one test group uses it. Windows paths on
     drive C map to <prefix>/drive_c; HOME points into the prefix's folder so
     that the prefix's desktop and documents folders are not the real ones.
 
