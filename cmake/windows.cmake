@@ -1,5 +1,5 @@
-# Windows build: the setup program (i686 and x86_64) and, on x86_64, the
-# Windows test programs that run under Wine.
+# Windows build: the setup program (i686 or x86_64), the demo program and the
+# Windows test programs that run under Wine, for either processor.
 enable_language(RC)
 
 # Only system libraries; each is imported only for the functions used.
@@ -54,10 +54,8 @@ add_test(NAME stub.no_static_constructors
 add_test(NAME stub.own_inflater
   COMMAND sh -c "! grep -q 'libz\\.a(' ${CMAKE_BINARY_DIR}/setrun.map")
 
-if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
-  include(examples/demo/demo.cmake)
-  include(cmake/windows-tests.cmake OPTIONAL)
-endif()
+include(examples/demo/demo.cmake)
+include(cmake/windows-tests.cmake OPTIONAL)
 
 # The program imports only libraries that Windows takes from its own folder.
 add_test(NAME stub.imports
