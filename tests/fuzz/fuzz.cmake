@@ -41,3 +41,11 @@ if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
   target_link_libraries(setrun_markup_fuzz PRIVATE setrun_fuzzed)
   target_link_options(setrun_markup_fuzz PRIVATE -fsanitize=fuzzer,address,undefined)
 endif()
+
+# libFuzzer target over the font name reader (the "name" table of a TrueType
+# file).
+if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+  add_executable(setrun_font_name_fuzz tests/fuzz/font_name_fuzz.cpp)
+  target_link_libraries(setrun_font_name_fuzz PRIVATE setrun_fuzzed)
+  target_link_options(setrun_font_name_fuzz PRIVATE -fsanitize=fuzzer,address,undefined)
+endif()
