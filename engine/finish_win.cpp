@@ -1,10 +1,11 @@
-// The finishing step: the uninstaller's log, the Uninstall entry and the
-// install-folder records.
+// The finishing step: the uninstaller's log, the shortcuts, the Uninstall
+// entry and the install-folder records.
 #include <windows.h>
 #include <string.h>
 
 #include "engine/data_source.h"
 #include "engine/install.h"
+#include "engine/integration_seam.h"
 #include "engine/uninstall_log.h"
 #include "package/tables.h"
 #include "paths/destination.h"
@@ -94,7 +95,9 @@ static void WriteUninstallEntry() {
 static void CompleteUninstaller() {
   FileHandle file = OpenExisting(UninstallerPath, OpenReadWrite);
   if (file != InvalidFile) WriteFileLog(file);
-  // The shortcut log record comes with the shortcuts.
+  // The shortcuts are created either way; without the file nothing of them
+  // is recorded.
+  MakeShortcuts(file);
   WriteUninstallEntry();
   if (file == InvalidFile) return;
   const GroupTables& group = Groups[CurrentGroup];
@@ -144,9 +147,9 @@ void FinishInstallation() {
   if (DataSource != InvalidFile) CloseFile(DataSource);
   DataSource = InvalidFile;
   if (InstallResult == 0 && CurrentGroup >= 0 && CurrentGroupRecord.data) {
-    // Without an uninstaller there is no log; shortcuts come with their own
-    // subsystem either way.
+    // Without an uninstaller there is no log, but still the shortcuts.
     if (UninstallerPath[0]) CompleteUninstaller();
+    else MakeShortcuts(InvalidFile);
     if (!ForcedPageMode) RecordInstallFolder();
     // Run phase 1 and the move to the finish page come with the subsystems
     // that own them.

@@ -3,6 +3,9 @@
 
 #include "base/user_interface.h"
 #include "engine/data_source.h"
+#include "engine/integration_seam.h"
+#include "integration/self_register.h"
+#include "integration/shortcuts.h"
 #include "package/reader_seam.h"
 #include "paths/variables.h"
 #include "wizard/messages.h"
@@ -13,4 +16,7 @@ void ConnectSeams() {
   UserInterface wizard = {WizardShowMessage, WizardPumpWhileReading, WizardShowProgress,
                           WizardShowCurrentFile};
   ConnectUserInterface(wizard);
+  Integration.createShortcuts = CreateShortcuts;
+  Integration.selfRegister = SelfRegister;
+  Integration.callRegisterServer = CallRegisterServer;
 }
