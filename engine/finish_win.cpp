@@ -5,6 +5,7 @@
 
 #include "engine/data_source.h"
 #include "engine/install.h"
+#include "engine/run_entries.h"
 #include "engine/uninstall_log.h"
 #include "package/tables.h"
 #include "paths/destination.h"
@@ -148,8 +149,9 @@ void FinishInstallation() {
     // subsystem either way.
     if (UninstallerPath[0]) CompleteUninstaller();
     if (!ForcedPageMode) RecordInstallFolder();
-    // Run phase 1 and the move to the finish page come with the subsystems
-    // that own them.
+    // The programs and documents of the end of the file phase.
+    RunEntries(RunPhaseValue(1), RunKindAll, 1);
+    // The move to the finish page comes with the subsystem that owns it.
   }
   EngineBusy = 0;
 }

@@ -3,8 +3,10 @@
 
 #include "base/user_interface.h"
 #include "engine/data_source.h"
+#include "engine/run_entries.h"
 #include "package/reader_seam.h"
 #include "paths/variables.h"
+#include "wizard/formatted_text.h"
 #include "wizard/messages.h"
 
 void ConnectSeams() {
@@ -13,4 +15,6 @@ void ConnectSeams() {
   UserInterface wizard = {WizardShowMessage, WizardPumpWhileReading, WizardShowProgress,
                           WizardShowCurrentFile};
   ConnectUserInterface(wizard);
+  // Links of formatted texts open as documents do.
+  OpenLinkTarget = OpenDocument;
 }
