@@ -18,3 +18,9 @@ foreach(version 1.5 2.0)
     VERSION_MAJOR=${major} VERSION_MINOR=${minor} VERSION_BUILD=0)
   target_link_options(version_dll_${name} PRIVATE -s -static-libgcc)
 endforeach()
+
+# Stands in for the programs, documents' associations and the Windows
+# Installer that a setup program starts: records each start in a log.
+add_executable(run_recorder ${CMAKE_CURRENT_LIST_DIR}/run_recorder.c)
+target_compile_options(run_recorder PRIVATE -Os -Wall -Wextra -Werror)
+target_link_options(run_recorder PRIVATE -s -static-libgcc)

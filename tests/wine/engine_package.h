@@ -64,6 +64,7 @@ struct File {
   u32 kind = DestInstallDir;
   bool uninstaller = false;    // entry state bit 1
   std::string customFolder;    // string 9 for kind 8
+  std::string runArguments;    // string 8: the arguments when the file is run
   u32 versionMs = 0, versionLs = 0, language = 0;  // when flags & 6
   FILETIME times[3] = {};      // when flags & 8
   // Overrides of what the entry records about its data.
@@ -144,7 +145,8 @@ struct Package {
         e.insert(e.end(), t, t + sizeof f.times);
       }
       PutText(e, f.name);
-      for (int s = 1; s <= 8; ++s) PutText(e, "");
+      for (int s = 1; s <= 7; ++s) PutText(e, "");
+      PutText(e, f.runArguments);
       if (f.kind == DestCustom) PutText(e, f.customFolder);
       e[0] = (u8)e.size();
       e[1] = (u8)(e.size() >> 8);

@@ -9,3 +9,7 @@ foreach(test engine_install_test engine_finish_test)
     add_dependencies(${test} msgbox_answer)
   endif()
 endforeach()
+# The recorder stands in for the programs the run entries start.
+if(TARGET engine_runs_test)
+  add_dependencies(engine_runs_test run_recorder)
+endif()
