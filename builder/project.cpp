@@ -436,6 +436,9 @@ class Loader {
   }
 
   Layout ReadLayout(const toml::table& t);
+  u32 ReadRunSettings(const toml::table& t, const std::string& path, u32 flags, FileEntry* entry);
+  u32 ReadScreenSaver(const toml::table& t, const std::string& path, u32 flags);
+  void FinishRunEntries(Group* group);
   Group ReadGroup(const toml::table& t, const std::string& path, const std::string& title);
   void ReadFiles(const toml::table& t, const std::string& path, Group* group, size_t groupIndex);
   void CheckName(const std::string& name, const toml::node* n, const std::string& key, bool folder);
@@ -456,6 +459,114 @@ class Loader {
                                 bool startMenu);
   void ApplyShortcut(const ShortcutSettings& s, FileEntry* e, bool startMenu);
 };
+
+// When a run entry starts: "install" (the end of the file phase), "finish_page"
+// (the finish page opens), "after_setup" (the wizard has closed), "launch"
+// (after the wizard when the finish page's check box is ticked; documents
+// from the finish page's button), "none", or a phase number 0 to 7.
+const Name RunPhaseNames[] = {{"none", 0},        {"install", 1}, {"finish_page", 2},
+                              {"after_setup", 3}, {"launch", 4}};
+// File name extensions that start as programs; a run entry of any other file
+// opens as a document unless the project says otherwise.
+const char* const ProgramExtensions[] = {".exe", ".com", ".bat", ".cmd", ".msi", ".scr", ".pif"};
+
+bool StartsAsProgram(const std::string& name) {
+  std::string base = ToLower(name.substr(name.find_last_of('\\') + 1));
+  for (const char* extension : ProgramExtensions) {
+    size_t n = std::strlen(extension);
+    if (base.size() > n && base.compare(base.size() - n, n, extension) == 0) return true;
+  }
+  return false;
+}
+
+// `run`: a phase (name or number), or a table { when, args, wait, open,
+// wait_for_restart }. Returns the flags with the run phase and the bits the
+// table sets; the arguments go to string 8 of `entry`.
+u32 Loader::ReadRunSettings(const toml::table& t, const std::string& path, u32 flags,
+                            FileEntry* entry) {
+  const toml::node* n = t.get("run");
+  if (!n) return flags;
+  const std::string key = Sub(path, "run");
+  if (flags & FileFlagFolderEntry) Fail(n, key, "a folder entry has nothing to run");
+  auto phaseOf = [&](const toml::node* value, const std::string& k) {
+    u32 phase = Named(value, k, RunPhaseNames, "run phase");
+    if (phase > 7) Fail(value, k, "a run phase is 0 to 7");
+    return phase;
+  };
+  if (!n->is_table()) {
+    u32 phase = phaseOf(n, key);
+    flags = (flags & ~FileFlagRunPhaseMask) | (phase << FileFlagRunPhaseShift);
+    // A named phase takes the kind from the file name (unless the flags say
+    // "document"); a number is stored as it stands, with the flags given.
+    entry->runKindFromName = n->is_string() && phase != 0 && !(flags & FileFlagDocument);
+    return flags;
+  }
+  const toml::table& r = *n->as_table();
+  CheckKeys(r, key, {"when", "args", "wait", "open", "wait_for_restart"});
+  u32 phase = 4;  // after the installation, like a program the user starts
+  if (const toml::node* when = r.get("when")) phase = phaseOf(when, key + ".when");
+  flags = (flags & ~FileFlagRunPhaseMask) | (phase << FileFlagRunPhaseShift);
+  if (auto args = Text(r, "args", key)) {
+    if (t.get("run_args")) Fail(r.get("args"), key + ".args", "give either 'run.args' or 'run_args'");
+    entry->strings[8] = *args;
+  }
+  if (auto wait = Bool(r, "wait", key)) flags = *wait ? flags | FileFlagWait : flags & ~FileFlagWait;
+  if (auto defer = Bool(r, "wait_for_restart", key))
+    flags = *defer ? flags | FileFlagDeferRun : flags & ~FileFlagDeferRun;
+  static const Name OpenNames[] = {{"auto", 0}, {"program", 1}, {"document", 2}};
+  u32 open = 0;
+  if (const toml::node* o = r.get("open")) open = Named(o, key + ".open", OpenNames, "way of opening");
+  if (open == 1) flags &= ~FileFlagDocument;
+  if (open == 2) flags |= FileFlagDocument;
+  entry->runKindFromName = phase != 0 && open == 0 && !(flags & FileFlagDocument);
+  return flags;
+}
+
+// `screen_saver = true`: the file is installed as the screen saver after the
+// wizard (the last such file of the group counts).
+u32 Loader::ReadScreenSaver(const toml::table& t, const std::string& path, u32 flags) {
+  auto v = Bool(t, "screen_saver", path);
+  if (!v) return flags;
+  return *v ? flags | FileFlagScreenSaver : flags & ~FileFlagScreenSaver;
+}
+
+// The document flag of run entries that follow their file names, and the
+// warnings about run and screen-saver settings without effect.
+void Loader::FinishRunEntries(Group* group) {
+  auto warn = [this](const FileEntry& e, const std::string& text) {
+    warnings_.push_back(Describe(e) + ": " + text);
+  };
+  const FileEntry* lastSaver = nullptr;
+  size_t savers = 0;
+  for (FileEntry& e : group->files) {
+    if (e.runKindFromName && !StartsAsProgram(e.strings[0])) e.flags |= FileFlagDocument;
+    const u32 phase = (e.flags & FileFlagRunPhaseMask) >> FileFlagRunPhaseShift;
+    const bool document = e.flags & FileFlagDocument;
+    if (phase == 0) {
+      if (!e.strings[8].empty()) warn(e, "run arguments without 'run' have no effect");
+    } else {
+      if (document && !e.strings[8].empty())
+        warn(e, "'" + e.strings[0] + "' opens as a document: its run arguments are not passed");
+      if (document && (e.flags & FileFlagWait))
+        warn(e, "'" + e.strings[0] + "' opens as a document: the setup program does not wait for it");
+      if (phase >= 3 && (e.flags & FileFlagDeferRun))
+        warn(e, "run phase " + std::to_string(phase) +
+                    " always waits for a pending restart: 'wait_for_restart' has no effect");
+      if (phase >= 5) warn(e, "run phase " + std::to_string(phase) + " is never started");
+    }
+    if (e.flags & FileFlagScreenSaver) {
+      ++savers;
+      lastSaver = &e;
+      if (ToLower(e.strings[0]).size() < 4 ||
+          ToLower(e.strings[0]).compare(e.strings[0].size() - 4, 4, ".scr") != 0)
+        warn(e, "the screen saver '" + e.strings[0] + "' does not end in .scr");
+    }
+  }
+  if (savers > 1)
+    warn(*lastSaver, "the group has " + std::to_string(savers) +
+                         " screen savers: only the last one, '" + lastSaver->strings[0] +
+                         "', is installed");
+}
 
 Layout Loader::ReadLayout(const toml::table& t) {
   const std::string p = "layout";
@@ -529,7 +640,7 @@ void Loader::ReadFiles(const toml::table& t, const std::string& path, Group* gro
              "start_menu_window", "desktop_window", "register_method", "icon_index",
              "start_menu_folder", "start_menu_name", "start_menu_args", "start_menu_icon",
              "desktop_name", "desktop_args", "desktop_icon", "run_args", "version", "language",
-             "times", "recursive", "exclude", "state", "reserved",
+             "times", "recursive", "exclude", "state", "reserved", "screen_saver",
              "shortcut", "desktop_shortcut", "font", "register"});
   FileEntry base;
   base.origin = path;
@@ -540,7 +651,7 @@ void Loader::ReadFiles(const toml::table& t, const std::string& path, Group* gro
     u32 windows = FileFlagWindowsMask;
     if (auto v = Flags(t, "windows", path, WindowsNames)) windows = *v;
     flags |= windows;
-    if (auto v = Int(t, "run", path, 0, 7)) flags |= (u32)*v << FileFlagRunPhaseShift;
+    flags = ReadRunSettings(t, path, flags, &base);
   } else if (t.get("windows") || t.get("run")) {
     Fail(t.get("flags"), Sub(path, "flags"), "a numeric flag word already holds 'windows' and 'run'");
   }
@@ -554,6 +665,7 @@ void Loader::ReadFiles(const toml::table& t, const std::string& path, Group* gro
   if (auto v = Int(t, "register_method", path, 0, 3))
     options = (options & ~FileOptionRegisterMask) | ((u32)*v << FileOptionRegisterShift);
   base.options = options;
+  flags = ReadScreenSaver(t, path, flags);
   if (auto v = Int(t, "icon_index", path, 0, 0xFFFF)) base.iconIndex = (u16)*v;
   if (auto v = Int(t, "state", path, 0, 0xFFFF)) base.state = (u16)*v;
   if (auto v = Int(t, "reserved", path, 0, 0xFFFFFFFFll)) base.reserved = (u32)*v;
@@ -1016,6 +1128,7 @@ Group Loader::ReadGroup(const toml::table& t, const std::string& path, const std
       ReadIntegration(*a.get(i)->as_table(), p + "[" + std::to_string(i) + "]", &g, first);
     }
   }
+  FinishRunEntries(&g);
   auto uninstaller = Text(t, "uninstaller", path);
   auto log = RawBytes(t, "uninstaller_log", path);
   if (log && !uninstaller) Fail(t.get("uninstaller_log") ? t.get("uninstaller_log") : t.get("uninstaller_log_hex"),

@@ -6,6 +6,7 @@
 #include "engine/data_source.h"
 #include "engine/install.h"
 #include "engine/integration_seam.h"
+#include "engine/run_entries.h"
 #include "engine/uninstall_log.h"
 #include "package/tables.h"
 #include "paths/destination.h"
@@ -151,8 +152,9 @@ void FinishInstallation() {
     if (UninstallerPath[0]) CompleteUninstaller();
     else MakeShortcuts(InvalidFile);
     if (!ForcedPageMode) RecordInstallFolder();
-    // Run phase 1 and the move to the finish page come with the subsystems
-    // that own them.
+    // The programs and documents of the end of the file phase.
+    RunEntries(RunPhaseValue(1), RunKindAll, 1);
+    // The move to the finish page comes with the subsystem that owns it.
   }
   EngineBusy = 0;
 }

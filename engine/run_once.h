@@ -18,7 +18,12 @@ enum RunOnceResult {
   RunOnceFull = 2,    // all 100 names are used up: nothing was written
 };
 
-// Writes `command` (REG_SZ, with its terminating NUL) under the next free
-// name of the RunOnce key, opened or created under HKEY_LOCAL_MACHINE, or
-// under HKEY_CURRENT_USER when that fails.
+// Writes `command` (REG_SZ, with its terminating NUL, as every string value
+// of this program) under the next free name of the RunOnce key, opened or
+// created under HKEY_LOCAL_MACHINE, or under HKEY_CURRENT_USER when that
+// fails.
 RunOnceResult AddRunOnceCommand(const char* command);
+
+// "ZPLaunch" followed by `number` in three digits; `out` holds 12 bytes.
+// (No Windows API.)
+void RunOnceValueName(char* out, u32 number);

@@ -2,12 +2,10 @@
 #include <string.h>
 
 #include "engine/run_once.h"
-#include "paths/path_text.h"
 
 u32 RunOnceCounter;
 
 static const char RunOnceKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
-static const char RunOncePrefix[] = "ZPLaunch";
 
 RunOnceResult AddRunOnceCommand(const char* command) {
   HKEY key;
@@ -17,9 +15,8 @@ RunOnceResult AddRunOnceCommand(const char* command) {
     return RunOnceFailed;
   RunOnceResult result = RunOnceFull;
   while (RunOnceCounter < RunOnceNames) {
-    char name[sizeof RunOncePrefix + 11];
-    memcpy(name, RunOncePrefix, sizeof RunOncePrefix);
-    WriteDecimal(name + sizeof RunOncePrefix - 1, RunOnceCounter++, 3);
+    char name[12];
+    RunOnceValueName(name, RunOnceCounter++);
     // Any answer but "not found" (also a value too long for a buffer) means
     // the name is taken.
     if (RegQueryValueExA(key, name, nullptr, nullptr, nullptr, nullptr) != ERROR_FILE_NOT_FOUND)

@@ -2,6 +2,9 @@ list(APPEND SETRUN_PORTABLE_SOURCES
   engine/data_source.cpp
   engine/engine_state.cpp
   engine/font_name.cpp
+  engine/relaunch.cpp
+  engine/run_once.cpp
+  engine/run_entries.cpp
   engine/temp_name.cpp
   engine/uninstall_log.cpp
   engine/wininit.cpp)
@@ -12,7 +15,9 @@ list(APPEND SETRUN_WINDOWS_SOURCES
   engine/fonts_win.cpp
   engine/install_win.cpp
   engine/overwrite_win.cpp
+  engine/relaunch_win.cpp
   engine/restart_win.cpp
+  engine/run_entries_win.cpp
   engine/run_once_win.cpp
   engine/wow64_win.cpp)
 list(APPEND SETRUN_NATIVE_SOURCES

@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "engine/install.h"
+#include "engine/run_entries.h"
 #include "engine/run_once.h"
 #include "engine/wow64.h"
 #include "integration/guarded_call.h"
@@ -24,35 +25,16 @@ void CallRegisterServer(int registerIt) {
   SetErrorMode(previousMode);
 }
 
-// Starts `program` with `option` and the quoted `path` and waits until it
-// has ended. The wait sleeps until the program ends or a message arrives,
-// and only looks at messages without taking them (the wizard does not
-// repaint meanwhile). 1 when the program was started.
-static int RunAndWait(const char* program, const char* option, const char* path) {
-  char command[PathSize + 40];
-  u32 at = 0;
-  command[at++] = '"';
-  at += CopyText(command + at, program, sizeof command - at);
-  at += CopyText(command + at, "\" ", sizeof command - at);
-  at += CopyText(command + at, option, sizeof command - at);
-  at += CopyText(command + at, " \"", sizeof command - at);
-  at += CopyText(command + at, path, sizeof command - at);
-  CopyText(command + at, "\"", sizeof command - at);
-  STARTUPINFOA start;
-  memset(&start, 0, sizeof start);
-  start.cb = sizeof start;
-  PROCESS_INFORMATION process;
-  if (!CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS, nullptr,
-                      nullptr, &start, &process))
-    return 0;
-  CloseHandle(process.hThread);
-  while (MsgWaitForMultipleObjects(1, &process.hProcess, FALSE, INFINITE, QS_ALLINPUT) ==
-         WAIT_OBJECT_0 + 1) {
-    MSG message;
-    PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE);
-  }
-  CloseHandle(process.hProcess);
-  return 1;
+// Runs `program` with `option` and the quoted `path` and waits until it has
+// ended (RunProgram: the wait does not take messages out of the queue, so
+// the wizard does not repaint meanwhile).
+static void RunAndWait(const char* program, const char* option, const char* path) {
+  char arguments[PathSize + 16];
+  u32 at = CopyText(arguments, option, sizeof arguments);
+  at += CopyText(arguments + at, " \"", sizeof arguments - at);
+  at += CopyText(arguments + at, path, sizeof arguments - at);
+  CopyText(arguments + at, "\"", sizeof arguments - at);
+  RunProgram(program, arguments, 1);
 }
 
 // Registers the type library at `path` through oleaut32's LoadTypeLibEx;

@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include "paths/path_text.h"
+
 static const char DesktopMark[] = "#Desktop#";
 static const u32 DesktopMarkLength = sizeof DesktopMark - 1;
 
@@ -56,15 +58,10 @@ int ShowCommandFor(u32 windowState) {
   }
 }
 
-const char* FileExtension(const char* path) {
-  const char* name = strrchr(path, '\\');
-  return strrchr(name ? name : path, '.');
-}
-
 void TakeSavedExtension(char* linkPath, const char* savedPath) {
   char* mine = (char*)FileExtension(linkPath);
   const char* saved = FileExtension(savedPath);
-  if (!mine || !saved || strlen(saved) > strlen(mine)) return;
+  if (!*mine || !*saved || strlen(saved) > strlen(mine)) return;
   memcpy(mine, saved, strlen(saved) + 1);
 }
 

@@ -29,9 +29,6 @@ int NextFolderPart(const char** next, int* first, char* part, u32 size, int* too
 // SW_SHOWMINNOACTIVE (7), 2 SW_SHOWMAXIMIZED (3), 0 and 3 SW_SHOWNORMAL (1).
 int ShowCommandFor(u32 windowState);
 
-// The extension of the file name at the end of `path` (from the last dot of
-// its last part), or null when it has none.
-const char* FileExtension(const char* path);
 // When the shell reports the link as saved under another extension (both
 // names have one, and the saved one is not longer), the link path takes it
 // over in place.

@@ -3,8 +3,6 @@
 // could not do. A subsystem that arrives removes its entries here.
 #include "backdrop/backdrop.h"
 #include "backdrop/painting_win.h"
-#include "engine/restart.h"
-#include "engine/run_entries.h"
 #include "base/run_state.h"
 #include "wizard/messages.h"
 #include "wizard/pane_painting_win.h"
@@ -31,9 +29,3 @@ void DrawPaneImage(HDC, const u8*, u32, const RECT*, const RECT*, COLORREF, int)
 void PaintHeaderPane(HWND pane, const u8*) { ValidateOnly(pane); }
 void PaintSidePane(HWND pane, const u8*) { ValidateOnly(pane); }
 void PaintButtonBar(HWND bar) { ValidateOnly(bar); }
-
-// Not arranged: the run goes on from where it was started.
-int Relaunch(int, int) { return 0; }
-
-// No run entries are started.
-void RunEntries(u32, int, int) {}

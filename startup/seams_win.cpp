@@ -4,10 +4,12 @@
 #include "base/user_interface.h"
 #include "engine/data_source.h"
 #include "engine/integration_seam.h"
+#include "engine/run_entries.h"
 #include "integration/self_register.h"
 #include "integration/shortcuts.h"
 #include "package/reader_seam.h"
 #include "paths/variables.h"
+#include "wizard/formatted_text.h"
 #include "wizard/messages.h"
 
 void ConnectSeams() {
@@ -19,4 +21,6 @@ void ConnectSeams() {
   Integration.createShortcuts = CreateShortcuts;
   Integration.selfRegister = SelfRegister;
   Integration.callRegisterServer = CallRegisterServer;
+  // Links of formatted texts open as documents do.
+  OpenLinkTarget = OpenDocument;
 }

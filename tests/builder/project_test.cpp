@@ -443,6 +443,72 @@ TEST_F(ProjectFile, SettingsWithoutEffectAreWarnedAbout) {
   EXPECT_TRUE(p.warnings.empty());
 }
 
+// Run entries: a phase by name or number, or a table; the kind follows the
+// file name unless the project says otherwise; the screen saver.
+TEST_F(ProjectFile, RunAndScreenSaverSettings) {
+  std::system(("mkdir -p '" + (dir / "docs") + "'").c_str());
+  for (const char* name : {"tool.exe", "Setup.MSI", "readme.txt", "docs/a.htm", "docs/b.htm", "s.scr"})
+    WriteFile(dir / name, "x");
+  LoadedProject p = Load(Files({
+      "source = \"tool.exe\"\nrun = \"launch\"\n",
+      "source = \"readme.txt\"\nrun = \"after_setup\"\n",
+      "source = \"Setup.MSI\"\nrun = { when = \"install\", args = \"/qb\", wait = true, "
+      "wait_for_restart = true }\n",
+      "source = \"readme.txt\"\nname = \"r2.txt\"\nrun = { open = \"program\" }\n",
+      "source = \"tool.exe\"\nname = \"t2.exe\"\nrun = { when = 2, open = \"document\" }\n",
+      "source = \"docs/*.htm\"\nname = \"docs\"\nrun = \"finish_page\"\n",
+      "source = \"readme.txt\"\nname = \"r3.txt\"\nrun = 3\n",
+      "source = \"s.scr\"\nscreen_saver = true\n",
+  }));
+  const auto& files = p.project.groups[0].files;
+  ASSERT_EQ(files.size(), 9u);
+  const u32 os = FileFlagWindowsMask;
+  auto phase = [](u32 n) { return n << FileFlagRunPhaseShift; };
+  EXPECT_EQ(files[0].flags, os | phase(4));
+  EXPECT_EQ(files[1].flags, os | phase(3) | FileFlagDocument);
+  EXPECT_EQ(files[2].flags, os | phase(1) | FileFlagWait | FileFlagDeferRun);
+  EXPECT_EQ(files[2].strings[8], "/qb");
+  EXPECT_EQ(files[3].flags, os | phase(4));  // a table runs at "launch" by default
+  EXPECT_EQ(files[4].flags, os | phase(2) | FileFlagDocument);
+  EXPECT_EQ(files[5].flags, os | phase(2) | FileFlagDocument);
+  EXPECT_EQ(files[6].flags, os | phase(2) | FileFlagDocument);
+  EXPECT_EQ(files[7].flags, os | phase(3));  // a number is stored as it stands
+  EXPECT_EQ(files[8].flags, os | FileFlagScreenSaver);
+  EXPECT_TRUE(p.warnings.empty()) << p.warnings[0];
+
+  struct Case {
+    std::string body, what;
+  } errors[] = {
+      {"name = \"d\"\nflags = [\"folder_entry\"]\nrun = \"launch\"\n", "a folder entry has nothing to run"},
+      {"source = \"tool.exe\"\nrun = \"sometime\"\n", "unknown run phase 'sometime'"},
+      {"source = \"tool.exe\"\nrun = 8\n", "a run phase is 0 to 7"},
+      {"source = \"tool.exe\"\nrun = { when = \"launch\", args = \"a\" }\nrun_args = \"b\"\n",
+       "give either 'run.args' or 'run_args'"},
+      {"source = \"tool.exe\"\nrun = { open = \"shell\" }\n", "unknown way of opening 'shell'"},
+      {"source = \"tool.exe\"\nrun = { at = 1 }\n", "group[0].file[0].run.at: unknown key"},
+      {"source = \"tool.exe\"\nscreen_saver = \"yes\"\n", "screen_saver: must be true or false"},
+  };
+  for (const Case& c : errors) {
+    std::string e = Error(Files({c.body}));
+    EXPECT_NE(e.find(c.what), std::string::npos) << "message: " << e << "\nexpected: " << c.what;
+  }
+
+  p = Load(Files({
+      "source = \"readme.txt\"\nrun = { args = \"-x\", wait = true }\n",
+      "source = \"tool.exe\"\nrun = { when = \"after_setup\", wait_for_restart = true }\n",
+      "source = \"tool.exe\"\nname = \"t2.exe\"\nrun_args = \"-y\"\nscreen_saver = true\n",
+      "source = \"s.scr\"\nscreen_saver = true\n",
+  }));
+  const char* warned[] = {"its run arguments are not passed", "does not wait for it",
+                          "run phase 3 always waits for a pending restart",
+                          "run arguments without 'run' have no effect", "'t2.exe' does not end in .scr",
+                          "2 screen savers: only the last one, 's.scr', is installed"};
+  ASSERT_EQ(p.warnings.size(), 6u);
+  for (size_t i = 0; i < 6; ++i)
+    EXPECT_NE(p.warnings[i].find(warned[i]), std::string::npos) << p.warnings[i];
+  EXPECT_EQ(p.warnings[0].rfind("demo.toml:3:10: group[0].file[0].source: ", 0), 0u) << p.warnings[0];
+}
+
 TEST_F(ProjectFile, ProjectFileFromDiskResolvesAgainstItsFolder) {
   std::system(("mkdir -p '" + (dir / "proj/files") + "'").c_str());
   WriteFile(dir / "proj/files/r.txt", "r");

@@ -26,7 +26,10 @@ if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
   add_executable(setrun_reader_fuzz tests/fuzz/reader_fuzz.cpp tests/support/ui_doubles.cpp
     builder/codepage.cpp builder/package_reader.cpp builder/package_writer.cpp
     builder/reader_commands.cpp builder/texts.cpp)
-  target_link_libraries(setrun_reader_fuzz PRIVATE setrun_fuzzed PkgConfig::LIBDEFLATE Threads::Threads)
+  # The builder reads and writes with the system's zlib (the inflater above
+  # carries prefixed names).
+  target_link_libraries(setrun_reader_fuzz PRIVATE setrun_fuzzed PkgConfig::LIBDEFLATE ZLIB::ZLIB
+    Threads::Threads)
   target_link_options(setrun_reader_fuzz PRIVATE -fsanitize=fuzzer,address,undefined)
 
   # The seed corpus of both targets: hand-assembled packages.

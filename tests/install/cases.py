@@ -1278,3 +1278,8 @@ GROUPS = {
     "damaged": [case_damaged_data, case_corrupt_stream, case_incomplete_package,
                 case_data_source_taken_away],
 }
+
+# The programs a setup program starts, its relaunch and the continuation run.
+from run_cases import RUN_GROUPS  # noqa: E402
+
+GROUPS.update(RUN_GROUPS)

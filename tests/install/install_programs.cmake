@@ -33,3 +33,9 @@ foreach(variant 1 2 fault)
   endif()
   target_link_options(component_${variant} PRIVATE -s -static-libgcc -Wl,--kill-at)
 endforeach()
+
+# Stands in for the programs, documents' associations and the Windows
+# Installer that a setup program starts: records each start in a log.
+add_executable(run_recorder ${CMAKE_CURRENT_LIST_DIR}/run_recorder.c)
+target_compile_options(run_recorder PRIVATE -Os -Wall -Wextra -Werror)
+target_link_options(run_recorder PRIVATE -s -static-libgcc)

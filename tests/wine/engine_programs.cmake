@@ -24,3 +24,8 @@ if(TARGET system_integration_test)
   target_compile_definitions(system_integration_test PRIVATE
     SETRUN_OTHER_BUILD="${SETRUN_OTHER_BUILD}")
 endif()
+
+# The recorder stands in for the programs the run entries start.
+if(TARGET engine_runs_test)
+  add_dependencies(engine_runs_test run_recorder)
+endif()
