@@ -70,6 +70,70 @@ bool CheckLayoutRecord(RecordView record) {
   return true;
 }
 
+bool CheckDib(const u8* dib, u32 length, DibTableRule rule, DibInfo* info) {
+  if (length < DibInfoHeaderSize || ReadU32(dib + DibHeaderSize) != DibInfoHeaderSize) return false;
+  i32 width = (i32)ReadU32(dib + DibWidth), height = (i32)ReadU32(dib + DibHeight);
+  u32 bits = ReadU16(dib + DibBitCount), used = ReadU32(dib + DibColoursUsed);
+  if (width < 1 || width > DibLargestSide || height == 0 || height < -DibLargestSide ||
+      height > DibLargestSide)
+    return false;
+  if (ReadU16(dib + DibPlanes) != 1 || ReadU32(dib + DibCompression) != 0) return false;
+  if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32) return false;
+  u32 colours;
+  if (bits <= 8) {
+    if (used > (1u << bits)) return false;
+    colours = used ? used : 1u << bits;
+  } else {
+    colours = rule == DibTableAlways ? used : 0;
+    if (colours > 256) return false;
+  }
+  u32 rows = (u32)(height < 0 ? -height : height);
+  uint64_t pixelBytes = (uint64_t)(((u32)width * bits + 31) / 32 * 4) * rows;
+  u32 pixels = DibInfoHeaderSize + colours * DibColourSize;
+  if (pixels > length || pixelBytes > length - pixels) return false;
+  if (info) *info = {width, height, bits, colours, pixels};
+  return true;
+}
+
+// The image at `offset` of an image table, checked.
+static bool ImageAt(RecordView table, u32 offset, RecordView* image) {
+  if (offset >= table.length) return false;
+  RecordView view = {table.data + offset, table.length - offset};
+  if (!CheckDib(view.data, view.length, DibTableUpToEightBits, nullptr)) return false;
+  if (image) *image = view;
+  return true;
+}
+
+bool ImageTableImage(RecordView table, u32 number, RecordView* image) {
+  if (number == 0 || table.length < ImageTableSlots) return false;
+  if (number > ReadU32(table.data) || number > (table.length - 4) / ImageTableSlots) return false;
+  u32 offset = ReadU32(table.data + ImageTableSlots * number);
+  return offset != 0 && ImageAt(table, offset, image);
+}
+
+bool CheckImageTable(RecordView record) {
+  if (record.length < 4) return false;
+  u32 count = ReadU32(record.data);
+  if (count > (record.length - 4) / ImageTableSlots) return false;
+  for (u32 n = 1; n <= count; ++n) {
+    u32 offset = ReadU32(record.data + ImageTableSlots * n);
+    if (offset != 0 && !ImageAt(record, offset, nullptr)) return false;
+  }
+  return true;
+}
+
+bool CheckBackdropPicture(RecordView record) {
+  return record.length > BitmapFileHeaderSize &&
+         CheckDib(record.data + BitmapFileHeaderSize, record.length - BitmapFileHeaderSize,
+                  DibTableAlways, nullptr);
+}
+
+bool CheckBackdropTitle(RecordView record) {
+  return StringLengthIn(record.data, record.length, 0) >= 0;
+}
+
+bool CheckTitleStyle(RecordView record) { return record.length >= TitleStyleSize; }
+
 u32 EntryStringsOffset(const u8* entry) {
   u32 flags = ReadU32(entry + EntryFlags);
   u32 offset = EntryFixedSize;

@@ -118,6 +118,14 @@ static int Reject(u8** slot, u32* length) {
   return 31;
 }
 
+// Reads a record into its slot and keeps it only when it passes `check`.
+static int ReadChecked(FileHandle file, const RecordHeader* header, u8** slot, u32* length,
+                       bool (*check)(RecordView)) {
+  int error = ReadInto(file, header, slot, length);
+  if (error) return error;
+  return check({*slot, *length}) ? 0 : Reject(slot, length);
+}
+
 i32 ChooseBackdropVariant(const u8* pairs, i32 count, i32 screenWidth, i32 screenHeight) {
   i32 chosen = -1, bw = 0, bh = 0;
   for (i32 i = 0; i < count; ++i) {
@@ -212,7 +220,9 @@ static int HandleRecord(FileHandle file, const RecordHeader* header, LoadState* 
       state->hasLayout = 1;
       return HandleLayout(file, header);
     case RecordImageTable:
-      return continuation ? 0 : ReadInto(file, header, &ImageTable, &ImageTableLength);
+      return continuation ? 0
+                          : ReadChecked(file, header, &ImageTable, &ImageTableLength,
+                                        CheckImageTable);
     case RecordBackdropImage:
       if (continuation) return 0;
       if (state->variantCountdown != 0) {
@@ -220,9 +230,9 @@ static int HandleRecord(FileHandle file, const RecordHeader* header, LoadState* 
         return 0;
       }
       state->variantCountdown = -1;
-      return ReadInto(file, header, &BackdropImage, &BackdropImageLength);
+      return ReadChecked(file, header, &BackdropImage, &BackdropImageLength, CheckBackdropPicture);
     case RecordBackdropTitle:
-      return ReadInto(file, header, &BackdropTitle, &BackdropTitleLength);
+      return ReadChecked(file, header, &BackdropTitle, &BackdropTitleLength, CheckBackdropTitle);
     case RecordFileList: {
       if (state->group < 0) return 31;
       GroupTables* group = &Groups[state->group];
@@ -243,7 +253,7 @@ static int HandleRecord(FileHandle file, const RecordHeader* header, LoadState* 
       return 0;
     }
     case RecordTitleStyle:
-      return ReadInto(file, header, &TitleStyle, &TitleStyleLength);
+      return ReadChecked(file, header, &TitleStyle, &TitleStyleLength, CheckTitleStyle);
     case RecordGroup:
       return HandleGroup(file, header, state);
     case RecordUninstaller:

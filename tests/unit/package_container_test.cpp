@@ -231,15 +231,16 @@ TEST_F(PackageLoad, StepsOverUnknownRecordsBySize) {
 }
 
 TEST_F(PackageLoad, DecodesStoredAndCompressedPayloads) {
-  Bytes style(40);
+  Bytes style(72);
   for (size_t i = 0; i < style.size(); ++i) style[i] = (uint8_t)(i * 7);
+  Bytes table = ImageTablePayload({Dib(3, 2, 8, 16, 0x5A), {}, Dib(1, -1, 24)});
   Bytes uninstaller(100000);
   for (size_t i = 0; i < uninstaller.size(); ++i) uninstaller[i] = (uint8_t)(i % 251);
   GroupSpec g = NamedGroup("C:\\Packed");
   ASSERT_EQ(LoadRecords({Stored(TypeLayout, LayoutPayload(0x2 | 0x20)),
                          Compressed(TypeGroup, GroupPayload(g)),
                          Compressed(TypeFileList, FileListPayload({EntryBytes(EntrySpec())})),
-                         Compressed(TypeTitleStyle, style), Stored(TypeImageTable, style),
+                         Compressed(TypeTitleStyle, style), Stored(TypeImageTable, table),
                          Compressed(TypeUninstaller, uninstaller, 1),
                          Compressed(TypeBackdropTitle, Text("Packed title")),
                          Compressed(TypeRegistryEntries, style), EndOfTables({})}),
@@ -250,24 +251,26 @@ TEST_F(PackageLoad, DecodesStoredAndCompressedPayloads) {
   EXPECT_STREQ(GetText(7, 32), "7/32");
   EXPECT_EQ(FileCount, 1u);
   EXPECT_STREQ(EntryString(FirstFileEntry, 0), "file.txt");
-  EXPECT_EQ(Payload(TitleStyle, TitleStyleLength), Payload(style.data(), 40));
-  EXPECT_EQ(Payload(ImageTable, ImageTableLength), Payload(style.data(), 40));
+  EXPECT_EQ(Payload(TitleStyle, TitleStyleLength), Payload(style.data(), 72));
+  EXPECT_EQ(Payload(ImageTable, ImageTableLength), Payload(table.data(), (u32)table.size()));
   EXPECT_EQ(Payload(UninstallerImage, UninstallerLength),
             Payload(uninstaller.data(), (u32)uninstaller.size()));
   EXPECT_STREQ((const char*)BackdropTitle, "Packed title");
   EXPECT_EQ(Payload(Groups[0].registryEntries, Groups[0].registryLength),
-            Payload(style.data(), 40));
+            Payload(style.data(), 72));
 }
 
 // A compressed payload whose stream ends before its stated length leaves the
 // rest of the block unfilled (zero); one of header size 4 has no stream at all.
 TEST_F(PackageLoad, ShortStreamsLeaveTheRestOfTheBlock) {
   Bytes shortStream = Compressed(TypeTitleStyle, Bytes{1, 2, 3});
-  SetU32(shortStream, 8, 10);
+  SetU32(shortStream, 8, 72);
   Bytes noStream = Header(TypeImageTable, 1, 4);
   PutU32(noStream, 12);
   ASSERT_EQ(LoadRecords({Layout(), shortStream, noStream, Group("C:\\One"), EndOfTables({})}), 1);
-  EXPECT_EQ(Payload(TitleStyle, TitleStyleLength), Payload(Bytes{1, 2, 3, 0, 0, 0, 0, 0, 0, 0}.data(), 10));
+  Bytes filled = {1, 2, 3};
+  filled.resize(72, 0);
+  EXPECT_EQ(Payload(TitleStyle, TitleStyleLength), Payload(filled.data(), 72));
   ASSERT_NE(ImageTable, nullptr);
   EXPECT_EQ(ImageTableLength, 12u);
 }
@@ -276,11 +279,11 @@ TEST_F(PackageLoad, ASecondRecordOfAKindReplacesTheFirst) {
   Bytes firstList = FileList(1, "first.txt"), secondList = FileList(2, "second.txt");
   ASSERT_EQ(LoadRecords({Stored(TypeLayout, LayoutPayload(0x4)), Stored(TypeBackdropTitle, Text("One")),
                          Stored(TypeUninstaller, Bytes(10, 1)), Group("C:\\One"), firstList,
-                         Stored(TypeRegistryEntries, Bytes(5, 1)), Stored(TypeImageTable, Bytes(3, 1)),
+                         Stored(TypeRegistryEntries, Bytes(5, 1)), Stored(TypeImageTable, Bytes(8, 0)),
                          Layout(0x8), Stored(TypeBackdropTitle, Text("Two")),
                          Stored(TypeUninstaller, Bytes(20, 2)), secondList,
-                         Stored(TypeRegistryEntries, Bytes(6, 2)), Stored(TypeImageTable, Bytes(4, 2)),
-                         Stored(TypeTitleStyle, Bytes(2, 1)), Stored(TypeTitleStyle, Bytes(3, 2)),
+                         Stored(TypeRegistryEntries, Bytes(6, 2)), Stored(TypeImageTable, Bytes(12, 0)),
+                         Stored(TypeTitleStyle, Bytes(72, 1)), Stored(TypeTitleStyle, Bytes(76, 2)),
                          EndOfTables({})}),
             1);
   EXPECT_EQ(LayoutFlagsValue(), 0x8u);
@@ -290,9 +293,35 @@ TEST_F(PackageLoad, ASecondRecordOfAKindReplacesTheFirst) {
   EXPECT_EQ(FileCount, 2u);
   EXPECT_STREQ(EntryString(FirstFileEntry, 0), "second.txt");
   EXPECT_EQ(Groups[0].registryLength, 6u);
-  EXPECT_EQ(ImageTableLength, 4u);
-  EXPECT_EQ(TitleStyleLength, 3u);
+  EXPECT_EQ(ImageTableLength, 12u);
+  EXPECT_EQ(TitleStyleLength, 76u);
   // The replaced blocks were released: LeakSanitizer reports them otherwise.
+}
+
+// The picture records as the painting reads them: each image of the table by
+// its number, the picture behind its file header, the title, the style.
+TEST_F(PackageLoad, KeepsPictureRecordsThatPassTheirChecks) {
+  Bytes table = ImageTablePayload({Dib(3, 2, 8, 16, 0x5A), {}, Dib(5, -4, 24)});
+  Bytes picture = Dib(2, 2, 24, 2);  // a bitmap file keeps a colour table here
+  picture.insert(picture.begin() + 40, 8, 0x77);
+  ASSERT_EQ(LoadRecords({Layout(), Compressed(TypeImageTable, table),
+                         Stored(TypeResolutionList, ResolutionPayload({{1024, 768}})),
+                         Stored(TypeBackdropImage, PicturePayload(picture)),
+                         Stored(TypeBackdropTitle, Text("Setup\nline two")),
+                         Stored(TypeTitleStyle, TitleStylePayload(0x000000FF, 0x00FFFFFF)),
+                         Group("C:\One"), EndOfTables({})}),
+            1);
+  RecordView loaded = {ImageTable, ImageTableLength}, image;
+  ASSERT_TRUE(ImageTableImage(loaded, 1, &image));
+  EXPECT_EQ(image.data, ImageTable + 16);
+  EXPECT_EQ(image.length, ImageTableLength - 16);
+  ASSERT_TRUE(ImageTableImage(loaded, 3, &image));
+  EXPECT_EQ(ReadU32(image.data + 8), (u32)-4);
+  EXPECT_FALSE(ImageTableImage(loaded, 2, &image));  // empty slot
+  EXPECT_FALSE(ImageTableImage(loaded, 0, &image));
+  EXPECT_FALSE(ImageTableImage(loaded, 4, &image));  // beyond N
+  EXPECT_EQ(BackdropImageLength, 14 + picture.size());
+  EXPECT_EQ(TitleStyleLength, 72u);
 }
 
 // ---------------------------------------------------------------------------
@@ -398,9 +427,9 @@ class ContinuationLoad : public PackageLoad {
     // A resolution list that would be rejected if it were read.
     Bytes badList;
     PutU32(badList, 1000);
-    file = Program(4096, {Layout(), Stored(TypeImageTable, Bytes(64, 1)),
+    file = Program(4096, {Layout(), Stored(TypeImageTable, Bytes(64, 0)),
                           Stored(TypeResolutionList, ResolutionPayload({{1024, 768}})),
-                          Stored(TypeBackdropImage, Bytes(30, 3)), Stored(TypeResolutionList, badList),
+                          Stored(TypeBackdropImage, Picture("v0")), Stored(TypeResolutionList, badList),
                           Stored(TypeBackdropTitle, Text("Title")), Group("C:\\Zero"),
                           Group("C:\\One"), EndOfTables(5000, {})});
     ContinueGroup = 2;
@@ -474,12 +503,12 @@ TEST(BackdropVariant, TiesKeepTheEarlierVariant) {
 TEST_F(PackageLoad, LoadsOnlyTheChosenVariantCountedAfterTheList) {
   ScreenWidth = 1152;
   ScreenHeight = 864;
-  ASSERT_EQ(LoadRecords({Layout(), Stored(TypeBackdropImage, Text("before")),
+  ASSERT_EQ(LoadRecords({Layout(), Stored(TypeBackdropImage, Picture("before")),
                          Stored(TypeResolutionList, ResolutionPayload({{800, 600}, {1024, 768}, {1280, 1024}})),
-                         Stored(TypeBackdropImage, Text("v0")), Stored(TypeBackdropTitle, Text("t")),
+                         Stored(TypeBackdropImage, Picture("v0")), Stored(TypeBackdropTitle, Text("t")),
                          Header(TypeBackdropImage, 0, 0),  // empty: not a variant
-                         Stored(TypeBackdropImage, Text("v1")), Stored(TypeBackdropImage, Text("v2")),
-                         Stored(TypeBackdropImage, Text("after")), Group("C:\\One"), EndOfTables({})}),
+                         Stored(TypeBackdropImage, Picture("v1")), Stored(TypeBackdropImage, Picture("v2")),
+                         Stored(TypeBackdropImage, Picture("after")), Group("C:\\One"), EndOfTables({})}),
             1);
   EXPECT_STREQ((const char*)BackdropImage, "v2");
 
@@ -488,8 +517,8 @@ TEST_F(PackageLoad, LoadsOnlyTheChosenVariantCountedAfterTheList) {
     ScreenWidth = screen.first;
     ScreenHeight = screen.second;
     ASSERT_EQ(LoadRecords({Layout(), Stored(TypeResolutionList, ResolutionPayload({{800, 600}, {1024, 768}, {1280, 1024}})),
-                           Stored(TypeBackdropImage, Text("v0")), Stored(TypeBackdropImage, Text("v1")),
-                           Stored(TypeBackdropImage, Text("v2")), Group("C:\\One"), EndOfTables({})}),
+                           Stored(TypeBackdropImage, Picture("v0")), Stored(TypeBackdropImage, Picture("v1")),
+                           Stored(TypeBackdropImage, Picture("v2")), Group("C:\\One"), EndOfTables({})}),
               1);
     const char* expected = screen.first == 1024 ? "v1" : screen.first == 640 ? "v0" : "v2";
     EXPECT_STREQ((const char*)BackdropImage, expected);
@@ -497,7 +526,7 @@ TEST_F(PackageLoad, LoadsOnlyTheChosenVariantCountedAfterTheList) {
 }
 
 TEST_F(PackageLoad, NoVariantWithoutAListOrWithAnEmptyOne) {
-  ASSERT_EQ(LoadRecords({Layout(), Stored(TypeBackdropImage, Text("v0")), Group("C:\\One"),
+  ASSERT_EQ(LoadRecords({Layout(), Stored(TypeBackdropImage, Picture("v0")), Group("C:\\One"),
                          EndOfTables({})}),
             1);
   EXPECT_EQ(BackdropImage, nullptr);
@@ -506,7 +535,7 @@ TEST_F(PackageLoad, NoVariantWithoutAListOrWithAnEmptyOne) {
     Bytes list;
     PutI32(list, count);
     ASSERT_EQ(LoadRecords({Layout(), Stored(TypeResolutionList, list),
-                           Stored(TypeBackdropImage, Text("v0")), Group("C:\\One"), EndOfTables({})}),
+                           Stored(TypeBackdropImage, Picture("v0")), Group("C:\\One"), EndOfTables({})}),
               1);
     EXPECT_EQ(BackdropImage, nullptr);
   }
@@ -672,6 +701,29 @@ std::vector<Malformed> MalformedPackages() {
   list.push_back({"file ending inside a header", {layout, group, Bytes{0x7F, 0x7F, 0, 0}}});
   list.push_back({"file ending inside the data length", {layout, group, Bytes{0x7F, 0x7F, 0, 0, 0, 0, 0, 0, 1, 0}}});
   list.push_back({"forced-page record cut short", {layout, group, Bytes{0x3B, 0x14, 0, 0, 4, 0, 0, 0, 1, 0, 0}}});
+
+  // Pictures (the bitmap checks in detail: picture_records_test.cpp).
+  Bytes shortRows = Dib(4, 3, 8);
+  shortRows.pop_back();
+  list.push_back({"image table without its count", {layout, Stored(TypeImageTable, Bytes(3, 0)), group, end}});
+  Bytes overSlots = ImageTablePayload({Dib(2, 2, 8)});
+  SetU32(overSlots, 0, 0x40000000u);
+  list.push_back({"image table counting more slots than it has", {layout, Stored(TypeImageTable, overSlots), group, end}});
+  Bytes offsetBeyond = ImageTablePayload({Dib(2, 2, 8), Dib(2, 2, 8)});
+  SetU32(offsetBeyond, 8, (uint32_t)offsetBeyond.size());
+  list.push_back({"image offset at the end of the table", {layout, Stored(TypeImageTable, offsetBeyond), group, end}});
+  list.push_back({"image whose pixel rows overrun the table",
+                  {layout, Compressed(TypeImageTable, ImageTablePayload({Dib(2, 2, 24), shortRows})), group, end}});
+  list.push_back({"backdrop picture whose pixel rows overrun it",
+                  {layout, Stored(TypeResolutionList, ResolutionPayload({{1024, 768}})),
+                   Stored(TypeBackdropImage, PicturePayload(shortRows)), group, end}});
+  list.push_back({"backdrop picture of a file header only",
+                  {layout, Stored(TypeResolutionList, ResolutionPayload({{1024, 768}})),
+                   Stored(TypeBackdropImage, Bytes(14, 'B')), group, end}});
+  list.push_back({"backdrop title without its end", {layout, Stored(TypeBackdropTitle, Bytes{'T', 'i'}), group, end}});
+  Bytes shortStyle = TitleStylePayload(0, 0);
+  shortStyle.pop_back();
+  list.push_back({"title style shorter than 72 bytes", {layout, Stored(TypeTitleStyle, shortStyle), group, end}});
   return list;
 }
 
@@ -692,8 +744,14 @@ TEST_F(PackageLoad, RejectsEveryMalformation) {
       if (group.fileList) EXPECT_TRUE(CheckFileList({group.fileList, group.fileListLength}));
       else EXPECT_EQ(group.fileListLength, 0u);
     }
-    if (!BackdropTitle) EXPECT_EQ(BackdropTitleLength, 0u);
-    if (!TitleStyle) EXPECT_EQ(TitleStyleLength, 0u);
+    if (ImageTable) EXPECT_TRUE(CheckImageTable({ImageTable, ImageTableLength}));
+    else EXPECT_EQ(ImageTableLength, 0u);
+    if (BackdropImage) EXPECT_TRUE(CheckBackdropPicture({BackdropImage, BackdropImageLength}));
+    else EXPECT_EQ(BackdropImageLength, 0u);
+    if (BackdropTitle) EXPECT_TRUE(CheckBackdropTitle({BackdropTitle, BackdropTitleLength}));
+    else EXPECT_EQ(BackdropTitleLength, 0u);
+    if (TitleStyle) EXPECT_TRUE(CheckTitleStyle({TitleStyle, TitleStyleLength}));
+    else EXPECT_EQ(TitleStyleLength, 0u);
     if (!UninstallerImage) EXPECT_EQ(UninstallerLength, 0u);
   }
   // The unaltered package loads: each case above fails for its one change.
