@@ -1,1 +1,3 @@
-# Sources of this subsystem are listed here as it grows.
+# The backdrop window and the painting it shares with the wizard's panes.
+list(APPEND SETRUN_PORTABLE_SOURCES
+  backdrop/gradient.cpp)
