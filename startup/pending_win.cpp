@@ -2,7 +2,6 @@
 // reports that it did nothing, so that no run looks as if it had done work it
 // could not do. A subsystem that arrives removes its entries here.
 #include "backdrop/backdrop.h"
-#include "backdrop/painting_win.h"
 #include "engine/restart.h"
 #include "engine/run_entries.h"
 #include "base/run_state.h"
@@ -22,11 +21,6 @@ static void ValidateOnly(HWND window) {
   BeginPaint(window, &paint);
   EndPaint(window, &paint);
 }
-void PaintBackdrop(HWND window, RecordView, RecordView, const char*, RecordView) {
-  ValidateOnly(window);
-}
-void FillSolid(HDC, int, int, int, int, COLORREF) {}
-HPALETTE PaletteFromImage(HDC, const u8*, u32) { return nullptr; }
 void DrawPaneImage(HDC, const u8*, u32, const RECT*, const RECT*, COLORREF, int) {}
 void PaintHeaderPane(HWND pane, const u8*) { ValidateOnly(pane); }
 void PaintSidePane(HWND pane, const u8*) { ValidateOnly(pane); }
