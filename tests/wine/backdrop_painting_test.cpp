@@ -36,6 +36,10 @@ TEST(BackdropBackground, SolidColourFillsThePaintRectangleOnly) {
   EXPECT_EQ(s.At(9, 20), Untouched);
   EXPECT_EQ(s.At(50, 39), Untouched);
   EXPECT_EQ(s.At(49, 40), Untouched);
+  // The system colour of a backdrop is the desktop's.
+  Bytes system = Layout(LayoutFlagFullScreen, SystemColour);
+  PaintBackground(s.dc, View(system), &client, &client, 0);
+  EXPECT_EQ(s.At(99, 79), GetSysColor(COLOR_BACKGROUND));
 }
 
 TEST(BackdropBackground, BandedGradientPaintsEachRowInItsColour) {
