@@ -367,6 +367,7 @@ class Volumes : public Streams {
     DataSource = OpenExisting(DataSourcePath, 0);
     ASSERT_NE(DataSource, InvalidFile);
     SeekFile(DataSource, 100);
+    ForgetReadAhead();
     VolumeNumber = 0;
     VolumeLength = VolumeBytesLeft = (u32)inProgram.size();
     VolumeBase = 0;
