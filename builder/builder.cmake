@@ -9,6 +9,7 @@ set(SETRUNC_SOURCES
   builder/package_reader.cpp
   builder/package_writer.cpp
   builder/project.cpp
+  builder/shared_data.cpp
   builder/texts.cpp)
 
 add_executable(setrunc builder/main.cpp ${SETRUNC_SOURCES})

@@ -14,6 +14,7 @@
 #include "builder/package_reader.h"
 #include "builder/package_writer.h"
 #include "builder/project.h"
+#include "builder/shared_data.h"
 #include "base/records.h"
 
 #ifndef SETRUN_STUB_X86
@@ -191,7 +192,7 @@ int Inspect(const std::vector<std::string>& args) {
     return 0;
   }
   PackageInfo p = ReadPackage(OnePath(args, nullptr, false));
-  std::cout << DescribePackage(p);
+  std::cout << DescribePackage(p) << DescribeSharedData(p);
   return 0;
 }
 
@@ -216,16 +217,15 @@ int Verify(const std::vector<std::string>& args) {
   for (size_t g = 0; g < p.groups.size(); ++g) {
     if (!p.groups[g].fileList) continue;
     std::vector<const u8*> entries = FileEntries(*p.groups[g].fileList);
-    u32 lastOffset = 0;
+    DataOrder order(p);
     for (size_t i = 0; i < entries.size(); ++i) {
       const u8* e = entries[i];
       u32 flags = ReadU32(e + EntryFlags);
       if (flags & (FileFlagFolderEntry | FileFlagSourceFolder)) continue;
       u32 size = ReadU32(e + EntrySize), sum = ReadU32(e + EntryChecksum);
       u32 offset = ReadU32(e + EntryDataOffset);
-      if (offset < lastOffset)
-        fault(EntryLabel(g, i, e) + ": its data lies before that of the file before it");
-      lastOffset = offset;
+      std::string unreachable = order.Next(offset, ReadU32(e + EntryPackedSize));
+      if (!unreachable.empty()) fault(EntryLabel(g, i, e) + ": " + unreachable);
       uint64_t count = 0;
       u32 got = 0;
       std::string error = InflateEntry(data, e, [&](const u8* b, size_t n) {
