@@ -460,7 +460,9 @@ TEST_F(RoundTrip, SharedStreamsNeverLieInAnEarlierVolume) {
   EXPECT_EQ(offsets[7], offsets[6]);
   uint64_t reach = 0;
   for (u32 i = 0; i < FileCount; ++i) {
-    if (reach) EXPECT_GE(volumeOf(offsets[i]), volumeOf(reach - 1)) << i;
+    if (reach) {
+      EXPECT_GE(volumeOf(offsets[i]), volumeOf(reach - 1)) << i;
+    }
     reach = std::max<uint64_t>(reach, (uint64_t)offsets[i] + ReadU32(Entry(i) + EntryPackedSize));
     EXPECT_EQ(InflateEntryData(Entry(i), dir / "out"), i < 2 || i > 5 ? icon : Noise(9000, 50 + i - 2)) << i;
   }
