@@ -3,7 +3,8 @@
 (a product's tree of 2,000 files with nested folders and duplicate files,
 and one file of 256 MB) into installers with setrunc and with a peer,
 Debian's NSIS (makensis, `SetCompressor zlib`, not solid), and times in the
-same run:
+same run (a third corpus, "tiny", of one small file, shows what starting and
+ending an installation costs):
 
 - the builds: setrunc at compression levels 6, 9 and 12 and makensis:
   time and output size;
@@ -18,7 +19,7 @@ same run:
   bench_install.py --setrunc PATH --stub SETRUN.EXE --minimal MINIMAL_INFLATE.EXE
                    [--makensis PATH] [--stub-before SETRUN.EXE] [--prefix FOLDER]
                    [--rounds N] [--build-rounds N] [--files N] [--megabytes M]
-                   [--big-megabytes M] [--levels 6,9,12] [--corpora files,big]
+                   [--big-megabytes M] [--levels 6,9,12] [--corpora files,big,tiny]
 
 Times are medians over the rounds: wall-clock time, and the CPU time (user +
 system) of the process and its children plus the Wine server's CPU time
@@ -218,6 +219,11 @@ def run(args, wine):
         print(line, flush=True)
 
     for corpus in corpora:
+        if corpus == "tiny":  # one small file: what starting and ending a run costs
+            os.makedirs(os.path.join(work, corpus))
+            with open(os.path.join(work, corpus, "readme.txt"), "wb") as f:
+                f.write(b"A file of a few bytes.\r\n" * 24)
+            continue
         make = [sys.executable, os.path.join(HERE, "make_corpus.py"), os.path.join(work, corpus)]
         make += (["--files", str(args.files), "--megabytes", str(args.megabytes)] if corpus == "files"
                  else ["--one-file", str(args.big_megabytes)])

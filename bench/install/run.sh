@@ -4,7 +4,7 @@
 # program and minimal_inflate.exe when needed, then runs
 # bench/install/bench_install.py, or with --count bench/install/count_calls.py.
 #   bench/install/run.sh [--rounds N] [--build-rounds N] [--files N] [--megabytes M]
-#                        [--big-megabytes M] [--levels 6,9,12] [--corpora files,big]
+#                        [--big-megabytes M] [--levels 6,9,12] [--corpora files,big,tiny]
 #                        [--stub-before SETUP.EXE] [--prefix FOLDER]
 #   bench/install/run.sh --count [--files N]
 # Environment: SETRUN_BENCH_NATIVE, SETRUN_BENCH_WIN64 (build folders, default
