@@ -1,1 +1,5 @@
-# Sources of this subsystem are listed here as it grows.
+# The backdrop window and the painting it shares with the wizard's panes.
+list(APPEND SETRUN_PORTABLE_SOURCES
+  backdrop/gradient.cpp)
+list(APPEND SETRUN_WINDOWS_SOURCES
+  backdrop/painting_win.cpp)

@@ -124,6 +124,8 @@ struct Project {
   // is still one stream. The output depends on it, so it is fixed outside
   // tests: files up to this size are compressed in one call.
   size_t chunkSize = 8u << 20;
+  // Files with the same bytes are stored once.
+  bool shareIdenticalFiles = true;
 };
 
 }  // namespace setrunc

@@ -2,10 +2,8 @@
 // reports that it did nothing, so that no run looks as if it had done work it
 // could not do. A subsystem that arrives removes its entries here.
 #include "backdrop/backdrop.h"
-#include "backdrop/painting_win.h"
 #include "base/run_state.h"
 #include "wizard/messages.h"
-#include "wizard/pane_painting_win.h"
 #include "wizard/wizard.h"
 
 // No wizard yet: creating the windows fails, which ends the run with -1.
@@ -13,19 +11,3 @@ int RegisterBackdropClass() { return 1; }
 int CreateMainWindows() { return 0; }
 void RunWizard() {}
 int AskRestart() { return 2; }
-
-// Painting not yet built: each window is validated with nothing drawn.
-static void ValidateOnly(HWND window) {
-  PAINTSTRUCT paint;
-  BeginPaint(window, &paint);
-  EndPaint(window, &paint);
-}
-void PaintBackdrop(HWND window, RecordView, RecordView, const char*, RecordView) {
-  ValidateOnly(window);
-}
-void FillSolid(HDC, int, int, int, int, COLORREF) {}
-HPALETTE PaletteFromImage(HDC, const u8*, u32) { return nullptr; }
-void DrawPaneImage(HDC, const u8*, u32, const RECT*, const RECT*, COLORREF, int) {}
-void PaintHeaderPane(HWND pane, const u8*) { ValidateOnly(pane); }
-void PaintSidePane(HWND pane, const u8*) { ValidateOnly(pane); }
-void PaintButtonBar(HWND bar) { ValidateOnly(bar); }
