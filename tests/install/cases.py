@@ -1281,6 +1281,77 @@ def case_components(ctx):
     w.reg_delete(PENDING_KEY, "PendingFileRenameOperations")
 
 
+DEMO_CLASS = "HKCR\\CLSID\\{6A0C5E43-1F2B-4D7A-9E38-5B61C0D2A7F4}"
+DEMO_ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "examples", "demo")
+
+
+def case_demo(ctx):
+    """The demo of examples/demo as it ships, with the demo program and its
+    component of the setup program's build: its files in the default folder
+    below Program Files, the Start-menu shortcut to the program, the font
+    registered under its own name, the component's class registered by its
+    DllRegisterServer (in the 32-bit view for a 32-bit one), and the program
+    started once after the installation (it counts its runs)."""
+    w = ctx.wine
+    folder = w.program_files + "\\Setrun Demo"
+    user = "C:\\users\\" + w.user()
+    link = user + "\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\Setrun Demo"
+    font = "C:\\windows\\Fonts\\DejaVuSansMono.ttf"
+    font_value = "DejaVu Sans Mono (TrueType)"
+    check(os.path.exists(DEJAVU + "DejaVuSansMono.ttf"), "install fonts-dejavu-core")
+    view = ["/reg:32"] if w.redirected else []
+
+    def class_values(key):
+        rc = w.run("reg", "query", key, *view)
+        if rc != 0:
+            return None
+        with open(w.last_output, "rb") as f:
+            text = f.read().decode("utf-8", "replace")
+        return {m.group(1): m.group(3) for m in
+                re.finditer(r"^    (.*?)    (REG_\w+)    ?(.*?)\r?$", text, re.M)}
+
+    before = (w.reg_values(FONTS, raw=True) or {}).get(font_value)
+
+    def clean():
+        for place in (folder, link):
+            remove(w.find_host(place))
+        w.run("reg", "delete", DEMO_CLASS, "/f", *view)
+        w.reg_delete("HKCU\\Software\\Setrun Demo")
+        w.reg_delete("HKLM\\Software\\Setrun Demo")
+    clean()
+    remove(w.find_host(font))
+    w.reg_delete(FONTS, font_value)
+    try:
+        setup = os.path.join(ctx.work, "demo-setup.exe")
+        build = subprocess.run(
+            [ctx.project.setrunc, "build", os.path.join(DEMO_ROOT, "project.toml"), "-o", setup,
+             "--stub", ctx.stub, "-q", "-D", "HELLO=" + ctx.helper("demo_hello.exe"),
+             "-D", "GREETING=" + ctx.helper("demo_greeting.dll")],
+            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=300)
+        check(build.returncode == 0, "the demo does not build: " + build.stdout.decode(errors="replace"))
+        check_equal(ctx.run_setup("demo-setup.exe"), 0, "exit code")
+        for name in ("hello.exe", "greeting.dll", "readme.txt", "licence.txt"):
+            check(os.path.exists(w.find_host(folder + "\\" + name)), name + " is not in " + folder)
+        hello = folder + "\\hello.exe"
+        got = read_link(w.find_host(link + "\\Hello.lnk"))
+        for field, value in (("target", hello), ("folder", folder), ("icon", hello),
+                             ("arguments", "")):
+            check_equal(got[field].lower(), value.lower(), field + " of the demo's shortcut")
+        check_equal(read(w.find_host(font)), read(DEJAVU + "DejaVuSansMono.ttf"), "the demo's font")
+        check_equal((w.reg_values(FONTS, raw=True) or {}).get(font_value),
+                    ("REG_SZ", "DejaVuSansMono.ttf"), font_value)
+        check_equal((class_values(DEMO_CLASS + "\\InprocServer32") or {}).get("(Default)", "").lower(),
+                    (folder + "\\greeting.dll").lower(), "the component's registration")
+        check_equal((w.reg_values("HKCU\\Software\\Setrun Demo") or {}).get("Runs"),
+                    ("REG_DWORD", "0x1"), "runs of the demo program")
+    finally:
+        clean()
+        remove(w.find_host(font))
+        w.reg_delete(FONTS, font_value)
+        if before:
+            w.reg_add(FONTS, font_value, before[0], before[1])
+
+
 GROUPS = {
     "files": [case_files_folders_attributes_and_registration, case_earlier_installation_folder,
               case_uninstaller_in_a_subfolder, case_destinations, case_machine_wide_places],
@@ -1289,7 +1360,7 @@ GROUPS = {
                  case_sixteen_groups_forced_group, case_append_uninstaller],
     "existing": [case_only_if_absent_and_read_only, case_locked_identical, case_locked_different,
                  case_replaced_while_held, case_folder_in_a_files_place, case_versions],
-    "integration": [case_shortcuts, case_fonts, case_components],
+    "integration": [case_shortcuts, case_fonts, case_components, case_demo],
     "damaged": [case_damaged_data, case_corrupt_stream, case_incomplete_package,
                 case_data_source_taken_away],
 }
