@@ -73,10 +73,14 @@ static void Terminate(char* out, u32 size, u32 at) {
   if (out && size) out[at < size ? at : size - 1] = 0;
 }
 
-u32 FormatProgramCommand(char* out, u32 size, const char* program, const char* arguments) {
+// `lead`, then `path` in quotation marks, then a blank and `arguments` when
+// there are any; measured whole, written as far as `size` allows.
+static u32 FormatQuotedWithArguments(char* out, u32 size, const char* lead, const char* path,
+                                     const char* arguments) {
   u32 at = 0;
+  Put(out, size, &at, lead);
   Put(out, size, &at, "\"");
-  Put(out, size, &at, program);
+  Put(out, size, &at, path);
   Put(out, size, &at, "\"");
   if (arguments && *arguments) {
     Put(out, size, &at, " ");
@@ -86,17 +90,12 @@ u32 FormatProgramCommand(char* out, u32 size, const char* program, const char* a
   return at;
 }
 
+u32 FormatProgramCommand(char* out, u32 size, const char* program, const char* arguments) {
+  return FormatQuotedWithArguments(out, size, "", program, arguments);
+}
+
 u32 FormatMsiArguments(char* out, u32 size, const char* package, const char* arguments) {
-  u32 at = 0;
-  Put(out, size, &at, "/i \"");
-  Put(out, size, &at, package);
-  Put(out, size, &at, "\"");
-  if (arguments && *arguments) {
-    Put(out, size, &at, " ");
-    Put(out, size, &at, arguments);
-  }
-  Terminate(out, size, at);
-  return at;
+  return FormatQuotedWithArguments(out, size, "/i ", package, arguments);
 }
 
 int FormatAssociationCommand(char* out, u32 size, const char* command, const char* path) {
