@@ -1,1 +1,2 @@
-# Sources of this subsystem are listed here as it grows.
+list(APPEND SETRUN_WINDOWS_SOURCES
+  backdrop/backdrop_win.cpp)
