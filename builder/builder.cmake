@@ -6,6 +6,7 @@ find_package(Threads REQUIRED)
 
 set(SETRUNC_SOURCES
   builder/codepage.cpp
+  builder/layout.cpp
   builder/package_reader.cpp
   builder/package_writer.cpp
   builder/project.cpp

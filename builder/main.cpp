@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "builder/layout.h"
 #include "builder/package_reader.h"
 #include "builder/package_writer.h"
 #include "builder/project.h"
@@ -192,6 +193,7 @@ int Inspect(const std::vector<std::string>& args) {
   }
   PackageInfo p = ReadPackage(OnePath(args, nullptr, false));
   std::cout << DescribePackage(p);
+  if (p.layout) std::cout << DescribeLayoutPages(p.layout->data(), (u32)p.layout->size());
   return 0;
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/format.h"
+#include "builder/layout.h"
 
 namespace setrunc {
 
@@ -48,6 +49,8 @@ struct Layout {
   LogFont font;
   u32 buttonBarColour = SystemColour;
   i32 buttonBarHeight = 47;
+  // Page entries and button-bar controls (none: the page table stays empty).
+  PageLayouts pages;
 };
 
 // Where the data of a file entry comes from.

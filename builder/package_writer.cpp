@@ -89,7 +89,7 @@ Bytes EncodeLayout(const Layout& l) {
   std::memcpy(f + 28, l.font.faceName.data(), l.font.faceName.size());
   WriteU32(p + LayoutButtonBarColour, l.buttonBarColour);
   WriteU32(p + LayoutButtonBarHeight, (u32)l.buttonBarHeight);
-  // No button-bar controls and no pages yet: count, offset and page table 0.
+  AppendPageTables(l.pages, &out);
   return out;
 }
 

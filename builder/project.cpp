@@ -364,6 +364,7 @@ Layout Loader::ReadLayout(const toml::table& t) {
   CheckKeys(t, p, {"flags", "colour_a", "colour_b", "frame_width", "frame_height",
                    "button_bar_flags", "button_bar_colour", "button_bar_height", "font"});
   Layout l;
+  SetStandardHeader(&l);
   if (auto v = Flags(t, "flags", p, LayoutFlagNames)) l.flags = *v;
   if (auto v = Colour(t, "colour_a", p)) l.colourA = *v;
   if (auto v = Colour(t, "colour_b", p)) l.colourB = *v;
@@ -816,6 +817,7 @@ LoadedProject Loader::Load(const toml::table& root) {
   if (const toml::node* n = root.get("texts")) {
     ReadTexts(n, "texts", &projectTexts_);
   }
+  SetStandardHeader(&p.layout);
   if (const toml::node* n = root.get("layout")) {
     if (!n->is_table()) Fail(n, "layout", "must be a table");
     p.layout = ReadLayout(*n->as_table());
@@ -827,6 +829,7 @@ LoadedProject Loader::Load(const toml::table& root) {
   if (a.size() > MaxGroups) Fail(a.get(MaxGroups), "group", "a package holds at most 16 install groups");
   for (size_t i = 0; i < a.size(); ++i)
     p.groups.push_back(ReadGroup(*a.get(i)->as_table(), "group[" + std::to_string(i) + "]", title));
+  p.layout.pages = StandardPages(p.layout, StandardColours{}, 0, 0);
   if (const toml::node* n = root.get("forced_page")) {
     if (!n->is_table()) Fail(n, "forced_page", "must be a table { page, group }");
     const toml::table& f = *n->as_table();
