@@ -15,9 +15,25 @@ static const DWORD FramedBackdropStyle = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN; 
 static const DWORD BareBackdropStyle = WS_POPUP | WS_CLIPCHILDREN;               // 0x82000000
 static const DWORD WindowedBackdropStyle = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;  // 0x00CA0000
 
+// The control that had the keyboard focus when the backdrop was last
+// deactivated (a message box opened, another program was chosen).
+static HWND SavedFocus;
+
 static LRESULT CALLBACK BackdropProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   HWND frame = (HWND)FrameDialog;
   switch (message) {
+    case WM_ACTIVATE:
+      if (LOWORD(wParam) == WA_INACTIVE) {
+        HWND focus = GetFocus();
+        if (focus && IsChild(window, focus)) SavedFocus = focus;
+      }
+      break;
+    case WM_SETFOCUS:
+      // Activated again, the focus goes back to the wizard's control (Enter
+      // and Escape work after a question), not to the backdrop itself.
+      if (SavedFocus && IsWindow(SavedFocus) && IsChild(window, SavedFocus)) SetFocus(SavedFocus);
+      else if (frame) SetFocus(frame);
+      return 0;
     case WM_PAINT:
       if (!(LayoutFlagsValue() & LayoutFlagFullScreen) || IsIconic(window)) break;
       PaintBackdrop(window, {LayoutRecord, LayoutLength}, {BackdropImage, BackdropImageLength},

@@ -272,6 +272,9 @@ static INT_PTR CALLBACK ButtonBarProc(HWND window, UINT message, WPARAM wParam, 
       return TRUE;
     case WM_COMMAND:
       ButtonBarCommand(window, wParam, lParam);
+      // A command sent from another thread (not a posted click) ends a page
+      // too: the page runner's pump waits for a posted message.
+      if (PageResult) PostMessageA(window, WM_NULL, 0, 0);
       return TRUE;
     case WM_NCDESTROY:
       DeleteBrush(&BarBrush);
@@ -381,10 +384,14 @@ INT_PTR PageBaseProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lPara
 // its own markup) and subtitle.
 static void ShowHeader(const u8* page, i32 sideWidth) {
   HWND header = Pane(PaneHeader);
+  // Rebuilt without drawing: nothing half-built shows (and nothing looking
+  // at the windows from outside finds the pane without its title).
+  SendMessageA(header, WM_SETREDRAW, FALSE, 0);
   DeleteBrush(&HeaderBrush);
   DestroyChildren(header);
   const i32 height = (i32)PageValue(page, PageEntryHeaderHeight);
   if (!height) {
+    SendMessageA(header, WM_SETREDRAW, TRUE, 0);
     ShowWindow(header, SW_HIDE);
     return;
   }
@@ -402,10 +409,11 @@ static void ShowHeader(const u8* page, i32 sideWidth) {
   SetFormattedText(GetDlgItem(header, ControlIdPageTitle), title);
   FreeBlock(&bold);
   SetFormattedText(GetDlgItem(header, ControlIdPageSubtitle), GetText((u32)CurrentPageKind, 1));
+  SendMessageA(header, WM_SETREDRAW, TRUE, 0);
   SetWindowPos(header, nullptr, sideWidth, 0, LayoutValue(LayoutFrameWidth) - sideWidth, height,
                SWP_NOZORDER | SWP_SHOWWINDOW);
-  InvalidateRect(header, nullptr, TRUE);
-  UpdateWindow(header);
+  RedrawWindow(header, nullptr, nullptr,
+               RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
 }
 
 static void ShowSidePane(const u8* page, i32 width) {
