@@ -93,16 +93,18 @@ int CreateMainWindows() {
   } else {
     // A window whose client area is the frame's size, in the screen's middle.
     style = WindowedBackdropStyle;
-    r.right = (i32)ReadU32(LayoutRecord + LayoutFrameWidth);
-    r.bottom = (i32)ReadU32(LayoutRecord + LayoutFrameHeight);
+    r.right = (LONG)ReadU32(LayoutRecord + LayoutFrameWidth);
+    r.bottom = (LONG)ReadU32(LayoutRecord + LayoutFrameHeight);
     AdjustWindowRectEx(&r, style, FALSE, 0);
-    int dx = (ScreenWidth - (r.right - r.left)) / 2, dy = (ScreenHeight - (r.bottom - r.top)) / 2;
+    // Sums of package values wrap (u32) rather than overflow.
+    int dx = (int)((u32)ScreenWidth - ((u32)r.right - (u32)r.left)) / 2;
+    int dy = (int)((u32)ScreenHeight - ((u32)r.bottom - (u32)r.top)) / 2;
     OffsetRect(&r, dx > 0 ? dx : 0, dy > 0 ? dy : 0);
   }
   HINSTANCE instance = GetModuleHandleA(nullptr);
   HWND backdrop = CreateWindowExA(0, BackdropClassName, GetText(7, 0), style, r.left, r.top,
-                                  r.right - r.left, r.bottom - r.top, nullptr, nullptr, instance,
-                                  nullptr);
+                                  (int)((u32)r.right - (u32)r.left), (int)((u32)r.bottom - (u32)r.top),
+                                  nullptr, nullptr, instance, nullptr);
   if (!backdrop) return 0;
   BackdropWindow = backdrop;
   HWND frame = CreateDialogParamA(

@@ -40,7 +40,12 @@ HWND ButtonBar() { return Pane(PaneBar); }
 
 static RecordView Layout() { return {LayoutRecord, LayoutLength}; }
 // A field of the layout record's header (the loader checked its size).
-static i32 LayoutValue(u32 offset) { return (i32)ReadU32(LayoutRecord + offset); }
+// Sizes and positions are taken as u32 and reach the window calls as int:
+// any package value wraps there, none overflows a signed sum here.
+static u32 LayoutValue(u32 offset) { return ReadU32(LayoutRecord + offset); }
+
+// The width or height of a rectangle, wrapping like the sums above.
+static int Extent(LONG from, LONG to) { return (int)((u32)to - (u32)from); }
 
 const u8* CurrentPageEntry() {
   return CurrentPageKind < 0 ? nullptr : LayoutPageEntry(Layout(), (u32)CurrentPageKind);
@@ -124,11 +129,11 @@ static void CreateControls(HWND parent, u32 count, const u8* entries, u32 backgr
     const u32 kind = ReadU16(entry + ControlEntryKind);
     const char* windowClass = ControlClass(kind);
     if (!windowClass) continue;
-    const i32 left = (i32)ReadU32(entry + ControlEntryLeft), top = (i32)ReadU32(entry + ControlEntryTop);
+    const u32 left = ReadU32(entry + ControlEntryLeft), top = ReadU32(entry + ControlEntryTop);
     HWND control = CreateWindowExA(
         ReadU32(entry + ControlEntryExStyle), windowClass, "", ReadU32(entry + ControlEntryStyle),
-        left, top, (i32)ReadU32(entry + ControlEntryRight) - left,
-        (i32)ReadU32(entry + ControlEntryBottom) - top, parent,
+        (int)left, (int)top, (int)(ReadU32(entry + ControlEntryRight) - left),
+        (int)(ReadU32(entry + ControlEntryBottom) - top), parent,
         (HMENU)(uintptr_t)ReadU16(entry + ControlEntryId), GetModuleHandleA(nullptr), nullptr);
     if (!control) continue;
     if (DialogFont) SendMessageA(control, WM_SETFONT, (WPARAM)DialogFont, FALSE);
@@ -251,7 +256,7 @@ static INT_PTR CALLBACK SidePaneProc(HWND window, UINT message, WPARAM wParam, L
 }
 
 static INT_PTR CALLBACK ButtonBarProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  const u32 colour = (u32)LayoutValue(LayoutButtonBarColour);
+  const u32 colour = LayoutValue(LayoutButtonBarColour);
   switch (message) {
     case WM_INITDIALOG: {
       PumpPanes[PaneBar] = window;
@@ -262,9 +267,9 @@ static INT_PTR CALLBACK ButtonBarProc(HWND window, UINT message, WPARAM wParam, 
       SetButtonLabel(ButtonCancel, 2);
       Next = GetDlgItem(window, ControlIdNext);
       Cancel = GetDlgItem(window, ControlIdCancel);
-      const i32 height = LayoutValue(LayoutButtonBarHeight);
-      SetWindowPos(window, nullptr, 0, LayoutValue(LayoutFrameHeight) - height,
-                   LayoutValue(LayoutFrameWidth), height, SWP_NOZORDER);
+      const u32 height = LayoutValue(LayoutButtonBarHeight);
+      SetWindowPos(window, nullptr, 0, (int)(LayoutValue(LayoutFrameHeight) - height),
+                   (int)LayoutValue(LayoutFrameWidth), (int)height, SWP_NOZORDER);
       return TRUE;
     }
     case WM_PAINT:
@@ -290,7 +295,8 @@ static INT_PTR CALLBACK ButtonBarProc(HWND window, UINT message, WPARAM wParam, 
 // screen, kept inside the backdrop, never before its edge.
 static int FramePosition(int screen, int size, int backdrop) {
   int at = screen / 2 - size / 2;
-  if (at > backdrop - size) at = backdrop - size;
+  const int room = (int)((u32)backdrop - (u32)size);
+  if (at > room) at = room;
   return at < 0 ? 0 : at;
 }
 
@@ -298,16 +304,17 @@ INT_PTR CALLBACK FrameProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
   switch (message) {
     case WM_INITDIALOG: {
       FrameDialog = window;
-      RECT r = {0, 0, LayoutValue(LayoutFrameWidth), LayoutValue(LayoutFrameHeight)};
+      RECT r = {0, 0, (LONG)LayoutValue(LayoutFrameWidth), (LONG)LayoutValue(LayoutFrameHeight)};
       int x = 0, y = 0;
       if (LayoutFlagsValue() & LayoutFlagFullScreen) {
         RECT backdrop;
         GetWindowRect((HWND)BackdropWindow, &backdrop);
         AdjustWindowRectEx(&r, FullScreenFrameStyle, FALSE, 0);
-        x = FramePosition(ScreenWidth, r.right - r.left, backdrop.right - backdrop.left);
-        y = FramePosition(ScreenHeight, r.bottom - r.top, backdrop.bottom - backdrop.top);
+        x = FramePosition(ScreenWidth, Extent(r.left, r.right), Extent(backdrop.left, backdrop.right));
+        y = FramePosition(ScreenHeight, Extent(r.top, r.bottom), Extent(backdrop.top, backdrop.bottom));
       }
-      SetWindowPos(window, nullptr, x, y, r.right - r.left, r.bottom - r.top, SWP_NOZORDER);
+      SetWindowPos(window, nullptr, x, y, Extent(r.left, r.right), Extent(r.top, r.bottom),
+                   SWP_NOZORDER);
       LOGFONTA font;
       CopyMemory(&font, LayoutRecord + LayoutDialogFont, sizeof font);
       font.lfFaceName[LF_FACESIZE - 1] = 0;
@@ -360,10 +367,9 @@ INT_PTR PageBaseProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lPara
       EditBrush = ColourBrush(edit, COLOR_WINDOW);
       PumpPanes[PanePage] = window;
       CreateControlTable(window, page, 0, background, edit);
-      const i32 x = (i32)PageValue(page, PageEntrySideWidth);
-      const i32 y = (i32)PageValue(page, PageEntryHeaderHeight);
-      SetWindowPos(window, nullptr, x, y, LayoutValue(LayoutFrameWidth) - x,
-                   LayoutValue(LayoutFrameHeight) - LayoutValue(LayoutButtonBarHeight) - y,
+      const u32 x = PageValue(page, PageEntrySideWidth), y = PageValue(page, PageEntryHeaderHeight);
+      SetWindowPos(window, nullptr, (int)x, (int)y, (int)(LayoutValue(LayoutFrameWidth) - x),
+                   (int)(LayoutValue(LayoutFrameHeight) - LayoutValue(LayoutButtonBarHeight) - y),
                    SWP_NOZORDER);
       return TRUE;
     }
@@ -382,14 +388,14 @@ INT_PTR PageBaseProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lPara
 
 // Header: the page's header controls with its title (bold unless it brings
 // its own markup) and subtitle.
-static void ShowHeader(const u8* page, i32 sideWidth) {
+static void ShowHeader(const u8* page, u32 sideWidth) {
   HWND header = Pane(PaneHeader);
   // Rebuilt without drawing: nothing half-built shows (and nothing looking
   // at the windows from outside finds the pane without its title).
   SendMessageA(header, WM_SETREDRAW, FALSE, 0);
   DeleteBrush(&HeaderBrush);
   DestroyChildren(header);
-  const i32 height = (i32)PageValue(page, PageEntryHeaderHeight);
+  const u32 height = PageValue(page, PageEntryHeaderHeight);
   if (!height) {
     SendMessageA(header, WM_SETREDRAW, TRUE, 0);
     ShowWindow(header, SW_HIDE);
@@ -410,13 +416,13 @@ static void ShowHeader(const u8* page, i32 sideWidth) {
   FreeBlock(&bold);
   SetFormattedText(GetDlgItem(header, ControlIdPageSubtitle), GetText((u32)CurrentPageKind, 1));
   SendMessageA(header, WM_SETREDRAW, TRUE, 0);
-  SetWindowPos(header, nullptr, sideWidth, 0, LayoutValue(LayoutFrameWidth) - sideWidth, height,
-               SWP_NOZORDER | SWP_SHOWWINDOW);
+  SetWindowPos(header, nullptr, (int)sideWidth, 0, (int)(LayoutValue(LayoutFrameWidth) - sideWidth),
+               (int)height, SWP_NOZORDER | SWP_SHOWWINDOW);
   RedrawWindow(header, nullptr, nullptr,
                RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
 }
 
-static void ShowSidePane(const u8* page, i32 width) {
+static void ShowSidePane(const u8* page, u32 width) {
   HWND side = Pane(PaneSide);
   DeleteBrush(&SideBrush);
   if (!width) {
@@ -424,8 +430,8 @@ static void ShowSidePane(const u8* page, i32 width) {
     return;
   }
   SideBrush = ColourBrush(PageValue(page, PageEntrySideBackground), COLOR_BTNFACE);
-  SetWindowPos(side, nullptr, 0, 0, width,
-               LayoutValue(LayoutFrameHeight) - LayoutValue(LayoutButtonBarHeight),
+  SetWindowPos(side, nullptr, 0, 0, (int)width,
+               (int)(LayoutValue(LayoutFrameHeight) - LayoutValue(LayoutButtonBarHeight)),
                SWP_NOZORDER | SWP_SHOWWINDOW);
   InvalidateRect(side, nullptr, TRUE);
   UpdateWindow(side);
@@ -439,7 +445,7 @@ static int RunPage(DLGPROC procedure) {
   // The links of the previous page (and header) go before this page's
   // header texts register theirs.
   ClearLinks();
-  const i32 sideWidth = (i32)PageValue(page, PageEntrySideWidth);
+  const u32 sideWidth = PageValue(page, PageEntrySideWidth);
   ShowHeader(page, sideWidth);
   ShowSidePane(page, sideWidth);
   PageResult = 0;

@@ -7,12 +7,14 @@ failure, a forced page, installing behind the scenes and without a finish
 page, the restart question, the close boxes, the single-instance hand-over
 and a damaged page layout.
 
-  run_wizard_tests.py --setrunc PATH --stub SETRUN.EXE --driver DRIVER.EXE
-                      --prefix FOLDER [--case SUBSTRING] [--helpers FOLDER]
+  run_wizard_tests.py --setrunc PATH --stub SETRUN.EXE --prefix FOLDER
+                      [--arch win32|win64] [--case PATTERN]
 
 Installers are built with setrunc from small projects (the builder's
-standard layout); the helpers (hold_file.exe) come from --helpers, by
-default the folder of the driver."""
+standard layout). The driver (wizard_driver.exe) and the helpers
+(hold_file.exe) are those of the setup program's own build; the prefix is of
+the kind --arch names (a 32-bit setup program in a 64-bit prefix sees the
+redirected registry and system folder, which the harness maps)."""
 
 import argparse
 import json
@@ -29,13 +31,11 @@ sys.path.insert(0, HERE)
 
 from wizard_harness import (Driver, Failure, Wine, check, check_equal, drive, quote, read,  # noqa: E402
                             use_display)
-from harness import (Project, patch_stored_stream, remove, stream_positions, temp_copies,  # noqa: E402
-                     wait_for_file)
+from harness import (Project, patch_stored_stream, program_bits, remove, stream_positions,  # noqa: E402
+                     temp_copies, wait_for_file)
 
-# A 32-bit setup program sees the 32-bit registry view and system folder.
-UNINSTALL = {64: "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\",
-             32: "HKLM\\Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"}
-SYSTEM = {64: "C:\\windows\\system32", 32: "C:\\windows\\syswow64"}
+UNINSTALL = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
+SYSTEM = "C:\\windows\\system32"
 SETTINGS = "HKCU\\Software\\Setrun wizard tests\\"
 ALL_PAGES = ["welcome", "information", "licence", "folder", "ready", "installing", "finish"]
 LEAVE = "contains=" + quote("Do you want to leave Setup?")   # 7/14 of the default texts
@@ -51,8 +51,8 @@ def q(text):
 
 
 class Context:
-    def __init__(self, wine, driver, setrunc, stub, helpers, name):
-        self.wine, self.driver, self.stub, self.helpers, self.name = wine, driver, stub, helpers, name
+    def __init__(self, wine, driver, setrunc, stub, name):
+        self.wine, self.driver, self.stub, self.name = wine, driver, stub, name
         self.title = "Wizard " + name.replace("_", " ")
         self.work_win = "C:\\wizard-work\\" + name
         self.work = wine.host(self.work_win)
@@ -63,10 +63,7 @@ class Context:
         self.install = wine.host(self.install_win)
         remove(self.install)
         self.setup = None
-        data = read(stub)
-        machine, = struct.unpack_from("<H", data, struct.unpack_from("<I", data, 0x3C)[0] + 4)
-        self.bits = 32 if machine == 0x14C else 64
-        self.uninstall = UNINSTALL[self.bits] + self.title
+        self.uninstall = UNINSTALL + self.title
         for key in (self.uninstall, SETTINGS + name):
             wine.reg_delete(key)
 
@@ -116,7 +113,7 @@ texts = {text_table}
         return rc, r
 
     def helper(self, name):
-        path = os.path.join(self.helpers, name)
+        path = os.path.join(self.wine.helpers, name)
         check(os.path.exists(path), path + " is missing (tests/install/install_programs.cmake)")
         return path
 
@@ -402,13 +399,13 @@ def case_restart_question(ctx):
 
     # A file of the system folder held open: replaced at the next restart.
     name = "setrun-wizard-%d.dat" % os.getpid()
-    system = ctx.wine.find_host(SYSTEM[ctx.bits])
+    system = ctx.wine.find_host(SYSTEM)
     target = os.path.join(system, name)
     with open(target, "wb") as f:
         f.write(b"old")
     ready = ctx.work_win + "\\held.txt"
     release = ready + ".go"
-    holder = ctx.wine.start(ctx.helper("hold_file.exe"), SYSTEM[ctx.bits] + "\\" + name, "none",
+    holder = ctx.wine.start(ctx.helper("hold_file.exe"), SYSTEM + "\\" + name, "none",
                             ready, release)
     try:
         check(wait_for_file(ctx.wine.host(ready), 60) and read(ctx.wine.host(ready)) == b"held",
@@ -468,17 +465,17 @@ def main():
     a = argparse.ArgumentParser()
     a.add_argument("--setrunc", required=True)
     a.add_argument("--stub", required=True)
-    a.add_argument("--driver", required=True)
     a.add_argument("--prefix", required=True)
-    a.add_argument("--helpers", default="")
+    a.add_argument("--arch", choices=["win32", "win64"], default="win64")
     a.add_argument("--case", default="", help="run the cases whose name matches this pattern")
     args = a.parse_args()
     runner = os.path.join(HERE, "..", "wine", "run-in-wine.sh")
-    driver_exe = os.path.abspath(args.driver)
-    helpers = os.path.abspath(args.helpers or os.path.dirname(driver_exe))
-    wine = Wine(args.prefix, runner, helpers)
+    stub = os.path.abspath(args.stub)
+    build = os.path.dirname(stub)
+    wine = Wine(args.prefix, runner, build, args.arch, program_bits(stub))
+    print(f"{wine.bits}-bit setup program in a {args.arch} prefix", flush=True)
     use_display(wine)
-    driver = Driver(wine, driver_exe)
+    driver = Driver(wine, os.path.join(build, "wizard_driver.exe"))
     failed = 0
     for case in CASES:
         name = case.__name__[len("case_"):]
@@ -486,7 +483,7 @@ def main():
             continue
         start = time.time()
         try:
-            case(Context(wine, driver, os.path.abspath(args.setrunc), os.path.abspath(args.stub), helpers, name))
+            case(Context(wine, driver, os.path.abspath(args.setrunc), stub, name))
             print(f"ok    {name} ({time.time() - start:.1f} s)", flush=True)
         except Failure as e:
             failed += 1

@@ -1,23 +1,33 @@
 # Whole installations through the wizard (tests/wizard/run_wizard_tests.py),
 # from the native build: installers built with setrunc, run under Wine and
-# worked by the x86_64 wizard driver beside the 64-bit setup program (with
-# the helpers of tests/install/install_programs.cmake). Every case with the
-# 64-bit setup program; with the 32-bit one as well when it is known.
-if(SETRUN_STUB_X64 AND TARGET setrunc)
+# worked by the wizard driver of the setup program's own build (with the
+# helpers of tests/install/install_programs.cmake beside it):
+#   wizard.runs              the 64-bit setup program, 64-bit prefix
+#   wizard.x86.runs          the 32-bit setup program, 32-bit prefix
+#   wizard.x86-wow64.runs    the 32-bit setup program, 64-bit prefix, the
+#                            cases that write to redirected places
+# Each has a prefix of its own. The 32-bit runs carry the label x86
+# (scripts/test.sh leaves them out where this machine cannot run 32-bit code).
+if(TARGET setrunc)
   find_package(Python3 COMPONENTS Interpreter)
-  if(Python3_Interpreter_FOUND)
-    get_filename_component(windows_build ${SETRUN_STUB_X64} DIRECTORY)
-    set(stubs x64 ${SETRUN_STUB_X64})
-    if(SETRUN_STUB_X86)
-      list(APPEND stubs x86 ${SETRUN_STUB_X86})
-    endif()
-    while(stubs)
-      list(POP_FRONT stubs name stub)
-      add_test(NAME wizard.runs_${name}
-        COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/run_wizard_tests.py
-          --setrunc $<TARGET_FILE:setrunc> --stub ${stub} --driver ${windows_build}/wizard_driver.exe
-          --helpers ${windows_build} --prefix ${CMAKE_BINARY_DIR}/wizard-wine/${name})
-      set_tests_properties(wizard.runs_${name} PROPERTIES TIMEOUT 900)
-    endwhile()
+endif()
+
+function(setrun_wizard_test name stub arch)
+  add_test(NAME ${name}
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/run_wizard_tests.py
+      --setrunc $<TARGET_FILE:setrunc> --stub ${stub} --arch ${arch}
+      --prefix ${CMAKE_BINARY_DIR}/wizard-wine/${name} ${ARGN})
+  set_tests_properties(${name} PROPERTIES TIMEOUT 900)
+endfunction()
+
+if(TARGET setrunc AND Python3_Interpreter_FOUND)
+  if(SETRUN_STUB_X64)
+    setrun_wizard_test(wizard.runs ${SETRUN_STUB_X64} win64)
+  endif()
+  if(SETRUN_STUB_X86)
+    setrun_wizard_test(wizard.x86.runs ${SETRUN_STUB_X86} win32)
+    setrun_wizard_test(wizard.x86-wow64.runs ${SETRUN_STUB_X86} win64
+      --case "every_page|restart_question|cancel_while")
+    set_tests_properties(wizard.x86.runs wizard.x86-wow64.runs PROPERTIES LABELS x86)
   endif()
 endif()
