@@ -197,6 +197,12 @@ void SetButtonLabel(u32 button, u32 number) {
   if (id) SetDlgItemTextA(ButtonBar(), id, GetText(8, number));
 }
 
+void LabelButtons() {
+  SetButtonLabel(ButtonBack, 0);
+  SetButtonLabel(ButtonNext, 1);
+  SetButtonLabel(ButtonCancel, 2);
+}
+
 // The button bar's commands, after the page window had its say.
 static void ButtonBarCommand(HWND bar, WPARAM wParam, LPARAM lParam) {
   const int id = LOWORD(wParam);
@@ -262,9 +268,7 @@ static INT_PTR CALLBACK ButtonBarProc(HWND window, UINT message, WPARAM wParam, 
       PumpPanes[PaneBar] = window;
       BarBrush = ColourBrush(colour, COLOR_BTNFACE);
       CreateControlTable(window, nullptr, 0, colour, SystemColour);
-      SetButtonLabel(ButtonBack, 0);
-      SetButtonLabel(ButtonNext, 1);
-      SetButtonLabel(ButtonCancel, 2);
+      LabelButtons();
       Next = GetDlgItem(window, ControlIdNext);
       Cancel = GetDlgItem(window, ControlIdCancel);
       const u32 height = LayoutValue(LayoutButtonBarHeight);
@@ -386,6 +390,13 @@ INT_PTR PageBaseProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lPara
   return HandleCommonNotify(window, message, wParam, lParam);
 }
 
+// Shows a pane at (x, 0) with the given size and draws it with its
+// children at once.
+static void ShowPane(HWND pane, u32 x, u32 width, u32 height) {
+  SetWindowPos(pane, nullptr, (int)x, 0, (int)width, (int)height, SWP_NOZORDER | SWP_SHOWWINDOW);
+  RedrawWindow(pane, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+}
+
 // Header: the page's header controls with its title (bold unless it brings
 // its own markup) and subtitle.
 static void ShowHeader(const u8* page, u32 sideWidth) {
@@ -416,10 +427,7 @@ static void ShowHeader(const u8* page, u32 sideWidth) {
   FreeBlock(&bold);
   SetFormattedText(GetDlgItem(header, ControlIdPageSubtitle), GetText((u32)CurrentPageKind, 1));
   SendMessageA(header, WM_SETREDRAW, TRUE, 0);
-  SetWindowPos(header, nullptr, (int)sideWidth, 0, (int)(LayoutValue(LayoutFrameWidth) - sideWidth),
-               (int)height, SWP_NOZORDER | SWP_SHOWWINDOW);
-  RedrawWindow(header, nullptr, nullptr,
-               RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+  ShowPane(header, sideWidth, LayoutValue(LayoutFrameWidth) - sideWidth, height);
 }
 
 static void ShowSidePane(const u8* page, u32 width) {
@@ -430,11 +438,7 @@ static void ShowSidePane(const u8* page, u32 width) {
     return;
   }
   SideBrush = ColourBrush(PageValue(page, PageEntrySideBackground), COLOR_BTNFACE);
-  SetWindowPos(side, nullptr, 0, 0, (int)width,
-               (int)(LayoutValue(LayoutFrameHeight) - LayoutValue(LayoutButtonBarHeight)),
-               SWP_NOZORDER | SWP_SHOWWINDOW);
-  InvalidateRect(side, nullptr, TRUE);
-  UpdateWindow(side);
+  ShowPane(side, 0, width, LayoutValue(LayoutFrameHeight) - LayoutValue(LayoutButtonBarHeight));
 }
 
 // Shows the current page (its entry exists) with `procedure` and returns its

@@ -58,9 +58,7 @@ static void InitPageCommon(HWND page, u32 buttonMask) {
     }
   }
   for (u32 i = 0; i < 4; ++i) SetText(page, ControlIdText0 + i, PageText(2 + i));
-  SetButtonLabel(ButtonBack, 0);
-  SetButtonLabel(ButtonNext, 1);
-  SetButtonLabel(ButtonCancel, 2);
+  LabelButtons();
   if (ForcedPage != 0xFFFF) buttonMask |= QuietExit;
   if (SequencePosition <= 0) buttonMask &= ~ButtonBack;
   SetButtonMask(buttonMask);

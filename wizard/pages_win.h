@@ -31,6 +31,8 @@ void SetButtonMask(u32 mask);
 // `button` ButtonBack, ButtonNext or ButtonCancel gets text `number` of text
 // group 8 as its caption.
 void SetButtonLabel(u32 button, u32 number);
+// Back 8/0, Next 8/1, Cancel 8/2.
+void LabelButtons();
 // Sends WM_SETFONT (no redraw) with `font` to every child of `window`.
 void SetFontOnChildren(HWND window, HFONT font);
 extern HFONT DialogFont;
