@@ -306,6 +306,40 @@ enum DestinationKind : u32 {
 };
 static const u32 DestHighestKind = 10;
 
+// ---------------------------------------------------------------------------
+// Pictures: the wizard image table (0x1436), the backdrop picture (0x1437),
+// its title (0x1438) and the title style (0x143D)
+
+// Image table: u32 count N, then N u32 offsets (from the record start) of
+// packed device-independent bitmaps; offset 0 = no image.
+static const u32 ImageTableSlots = 4;
+// A backdrop picture is a bitmap file: this file header, then the bitmap.
+static const u32 BitmapFileHeaderSize = 14;
+
+// A device-independent bitmap: its 40-byte info header, a colour table of
+// 4-byte entries, then the pixel rows (each padded to 4 bytes).
+enum DibOffset : u32 {
+  DibHeaderSize = 0,  // u32, 40
+  DibWidth = 4,       // i32
+  DibHeight = 8,      // i32; negative: rows stored top-down
+  DibPlanes = 12,     // u16, 1
+  DibBitCount = 14,   // u16
+  DibCompression = 16,  // u32, 0 = uncompressed rows
+  DibColoursUsed = 32,  // u32
+  DibInfoHeaderSize = 40,
+};
+static const u32 DibColourSize = 4;  // blue, green, red, 0
+// The largest width and height a package picture may claim.
+static const i32 DibLargestSide = 32767;
+
+enum TitleStyleOffset : u32 {
+  TitleShadowColour = 0,
+  TitleTextColour = 4,
+  TitleAlignment = 8,  // 0 = left, otherwise right
+  TitleFont = 12,      // LOGFONTA, 60 bytes
+  TitleStyleSize = 72,
+};
+
 // Windows versions, one bit each (the platform classes of the run).
 static const u32 OsWin95 = 0x2000;
 static const u32 OsWin98 = 0x4000;

@@ -142,6 +142,70 @@ const u8* LayoutControls(RecordView layout, const u8* page, int header, u32* cou
   return layout.data + offset;
 }
 
+bool CheckDib(const u8* dib, u32 length, DibTableRule rule, DibInfo* info) {
+  if (length < DibInfoHeaderSize || ReadU32(dib + DibHeaderSize) != DibInfoHeaderSize) return false;
+  i32 width = (i32)ReadU32(dib + DibWidth), height = (i32)ReadU32(dib + DibHeight);
+  u32 bits = ReadU16(dib + DibBitCount), used = ReadU32(dib + DibColoursUsed);
+  if (width < 1 || width > DibLargestSide || height == 0 || height < -DibLargestSide ||
+      height > DibLargestSide)
+    return false;
+  if (ReadU16(dib + DibPlanes) != 1 || ReadU32(dib + DibCompression) != 0) return false;
+  if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32) return false;
+  u32 colours;
+  if (bits <= 8) {
+    if (used > (1u << bits)) return false;
+    colours = used ? used : 1u << bits;
+  } else {
+    colours = rule == DibTableAlways ? used : 0;
+    if (colours > 256) return false;
+  }
+  u32 rows = (u32)(height < 0 ? -height : height);
+  uint64_t pixelBytes = (uint64_t)(((u32)width * bits + 31) / 32 * 4) * rows;
+  u32 pixels = DibInfoHeaderSize + colours * DibColourSize;
+  if (pixels > length || pixelBytes > length - pixels) return false;
+  if (info) *info = {width, height, bits, colours, pixels};
+  return true;
+}
+
+// The image at `offset` of an image table, checked.
+static bool ImageAt(RecordView table, u32 offset, RecordView* image) {
+  if (offset >= table.length) return false;
+  RecordView view = {table.data + offset, table.length - offset};
+  if (!CheckDib(view.data, view.length, DibTableUpToEightBits, nullptr)) return false;
+  if (image) *image = view;
+  return true;
+}
+
+bool ImageTableImage(RecordView table, u32 number, RecordView* image) {
+  if (number == 0 || table.length < ImageTableSlots) return false;
+  if (number > ReadU32(table.data) || number > (table.length - 4) / ImageTableSlots) return false;
+  u32 offset = ReadU32(table.data + ImageTableSlots * number);
+  return offset != 0 && ImageAt(table, offset, image);
+}
+
+bool CheckImageTable(RecordView record) {
+  if (record.length < 4) return false;
+  u32 count = ReadU32(record.data);
+  if (count > (record.length - 4) / ImageTableSlots) return false;
+  for (u32 n = 1; n <= count; ++n) {
+    u32 offset = ReadU32(record.data + ImageTableSlots * n);
+    if (offset != 0 && !ImageAt(record, offset, nullptr)) return false;
+  }
+  return true;
+}
+
+bool CheckBackdropPicture(RecordView record) {
+  return record.length > BitmapFileHeaderSize &&
+         CheckDib(record.data + BitmapFileHeaderSize, record.length - BitmapFileHeaderSize,
+                  DibTableAlways, nullptr);
+}
+
+bool CheckBackdropTitle(RecordView record) {
+  return StringLengthIn(record.data, record.length, 0) >= 0;
+}
+
+bool CheckTitleStyle(RecordView record) { return record.length >= TitleStyleSize; }
+
 u32 EntryStringsOffset(const u8* entry) {
   u32 flags = ReadU32(entry + EntryFlags);
   u32 offset = EntryFixedSize;
@@ -202,64 +266,11 @@ const char* EntryString(const u8* entry, u32 n) {
   return "";
 }
 
-// BITMAPINFOHEADER fields.
-enum BitmapHeaderOffset : u32 {
-  BitmapHeaderSize = 0,
-  BitmapWidth = 4,
-  BitmapHeight = 8,
-  BitmapPlanes = 12,
-  BitmapBitCount = 14,
-  BitmapCompression = 16,
-  BitmapColoursUsed = 32,
-  BitmapInfoHeaderSize = 40,
-};
-static const u32 BitmapFileHeaderSize = 14;
-
-bool CheckPackedBitmap(RecordView record, u32 offset) {
-  if (offset > record.length || record.length - offset < BitmapInfoHeaderSize) return false;
-  const u8* header = record.data + offset;
-  const u32 room = record.length - offset - BitmapInfoHeaderSize;
-  const i32 width = (i32)ReadU32(header + BitmapWidth);
-  const i32 height = (i32)ReadU32(header + BitmapHeight);
-  const u32 bits = ReadU16(header + BitmapBitCount);
-  const u32 coloursUsed = ReadU32(header + BitmapColoursUsed);
-  if (ReadU32(header + BitmapHeaderSize) != BitmapInfoHeaderSize || width <= 0 || height == 0 ||
-      height == (i32)0x80000000u || ReadU16(header + BitmapPlanes) != 1 ||
-      ReadU32(header + BitmapCompression) != 0)
-    return false;
-  if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32) return false;
-  // 64-bit sums: every factor is first bounded by the room there is.
-  uint64_t table = coloursUsed ? coloursUsed : bits <= 8 ? (1u << bits) : 0;
-  uint64_t row = ((uint64_t)(u32)width * bits + 31) / 32 * 4;
-  uint64_t rows = height < 0 ? (uint64_t)(-(int64_t)height) : (uint64_t)height;
-  if (table > room / 4 || row > room) return false;
-  return row * rows <= room - table * 4;
-}
-
-bool CheckImageTable(RecordView record) {
-  if (record.length < 4) return false;
-  u32 count = ReadU32(record.data);
-  if (count > (record.length - 4) / 4) return false;
-  for (u32 i = 0; i < count; ++i) {
-    u32 offset = ReadU32(record.data + 4 + 4 * i);
-    if (offset != 0 && !CheckPackedBitmap(record, offset)) return false;
-  }
-  return true;
-}
-
-bool CheckBackdropImage(RecordView record) {
-  return record.length >= BitmapFileHeaderSize && CheckPackedBitmap(record, BitmapFileHeaderSize);
-}
-
-bool CheckBackdropTitle(RecordView record) { return StringLengthIn(record.data, record.length, 0) >= 0; }
-
-bool CheckTitleStyle(RecordView record) { return record.length >= TitleStyleSize; }
-
 bool CheckRecord(u16 type, RecordView record) {
   switch (type) {
     case RecordLayout: return CheckLayoutRecord(record);
     case RecordImageTable: return CheckImageTable(record);
-    case RecordBackdropImage: return CheckBackdropImage(record);
+    case RecordBackdropImage: return CheckBackdropPicture(record);
     case RecordBackdropTitle: return CheckBackdropTitle(record);
     case RecordFileList: return CheckFileList(record);
     case RecordTitleStyle: return CheckTitleStyle(record);

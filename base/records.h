@@ -45,23 +45,39 @@ bool CheckButtonBarControls(RecordView layout);
 bool CheckGroupRecord(RecordView record);
 bool CheckFileList(RecordView record);
 bool CheckResolutionList(RecordView record);
-// Wizard image table: u32 count, that many u32 offsets, at each nonzero one a
-// packed bitmap (CheckPackedBitmap).
+// Pictures: every image of the table passes CheckDib; the backdrop picture is
+// a 14-byte file header and a bitmap that passes it; the title ends inside
+// its record; the title style holds its 72 bytes.
 bool CheckImageTable(RecordView record);
-// Backdrop image: a 14-byte bitmap file header, then a packed bitmap.
-bool CheckBackdropImage(RecordView record);
-// Backdrop title: a string that ends inside the record.
+bool CheckBackdropPicture(RecordView record);
 bool CheckBackdropTitle(RecordView record);
-// Backdrop title style: shadow colour, text colour, alignment, LOGFONTA.
-static const u32 TitleStyleSize = 72;
 bool CheckTitleStyle(RecordView record);
-// A packed device-independent bitmap at `offset`: a 40-byte
-// BITMAPINFOHEADER of an uncompressed 1, 4, 8, 16, 24 or 32-bit image, its
-// colour table (biClrUsed entries, or 2^bits for 8 bits and fewer) and its
-// pixel rows, all inside the record. Whatever way a painter finds the pixels
-// (with or without a table behind a header of more than 8 bits), they lie
-// inside the record.
-bool CheckPackedBitmap(RecordView record, u32 offset);
+
+// A device-independent bitmap as checked inside its record.
+struct DibInfo {
+  i32 width;
+  i32 height;        // as stored; negative when the rows are stored top-down
+  u32 bitCount;
+  u32 colours;       // entries of the colour table
+  u32 pixelsOffset;  // of the first pixel row, from the start of the bitmap
+};
+
+// Where the colour table of a bitmap with more than 8 bits per pixel ends:
+// wizard images have none, bitmap files (backdrop pictures) keep biClrUsed
+// entries there.
+enum DibTableRule { DibTableUpToEightBits, DibTableAlways };
+
+// Checks the bitmap of `length` bytes at `dib`: a 40-byte info header, one
+// plane, 1, 4, 8, 16, 24 or 32 bits per pixel, uncompressed rows, a width of
+// 1 to 32767 and a height of 1 to 32767 either way up, and a colour table
+// and pixel rows that end inside the `length` bytes. Fills `info` (may be
+// null) when the bitmap passes.
+bool CheckDib(const u8* dib, u32 length, DibTableRule rule, DibInfo* info);
+
+// Image `number` (1 to N) of a wizard image table: the bytes from the image
+// to the end of the record. False when the number is 0 or beyond N, its slot
+// is empty or the image fails CheckDib.
+bool ImageTableImage(RecordView table, u32 number, RecordView* image);
 
 // The one rule, by record type, that a decoded record must pass to be kept by
 // the loader. The setup program and the package reader of the builder both

@@ -169,11 +169,11 @@ TEST_F(ReaderCommand, VerifyNamesTheRecordTheSetupProgramWouldRefuse) {
   Installer in;
   in.before = {pb::Stored(pb::TypeBackdropImage, Text("not read")),
                pb::Stored(pb::TypeResolutionList, pb::ResolutionPayload({{800, 600}})),
-               pb::Stored(pb::TypeBackdropImage, pb::BackdropPayload(pb::PackedBitmap(8, 8, 24))),
+               pb::Stored(pb::TypeBackdropImage, pb::PicturePayload(pb::Dib(8, 8, 24))),
                pb::Stored(pb::TypeBackdropImage, Text("not read either"))};
   Outcome r = RunHere("verify", {Write(in.Program())});
   EXPECT_EQ(r.code, 0) << r.err;
-  in.before[2] = pb::Stored(pb::TypeBackdropImage, pb::PackedBitmap(8, 8, 24));  // no file header
+  in.before[2] = pb::Stored(pb::TypeBackdropImage, pb::Dib(8, 8, 24));  // no file header
   r = RunHere("verify", {Write(in.Program())});
   EXPECT_EQ(r.code, 1);
   EXPECT_TRUE(r.Says("backdrop image record (0x1437)")) << r.err;

@@ -81,7 +81,7 @@ int main(int argc, char** argv) {
   FilesAndData(3, &list, &area);
   // The typical single-group package.
   Seed("typical", 0, {Compressed(TypeLayout, LayoutPayload(0x2 | 0x4)),
-                      Stored(TypeImageTable, ImageTablePayload({PackedBitmap(4, 4, 8), {}, PackedBitmap(3, 2, 24)})),
+                      Stored(TypeImageTable, ImageTablePayload({Dib(4, 4, 8, 16), {}, Dib(3, -2, 24)})),
                       Compressed(TypeUninstaller, FileData(3000, 9)),
                       Stored(TypeGroup, GroupPayload(Group("#ProgramFiles#\\Example"))),
                       Stored(TypeRegistryEntries, Bytes(24, 0x11)), Compressed(TypeFileList, list),
@@ -97,17 +97,15 @@ int main(int argc, char** argv) {
   parent.texts[7][31] = "The package is incomplete.";
   Seed("two-groups-forced", 2,
        {Compressed(TypeLayout, LayoutPayload(0x2 | 0x4000)), Stored(TypeBackdropTitle, Text("Example")),
-        Stored(TypeTitleStyle, TitleStylePayload(0, 0xFFFFFF, 1)), Stored(TypeGroup, GroupPayload(Group("C:\\A"))),
+        Stored(TypeTitleStyle, TitleStylePayload(0x000000, 0xFFFFFF)), Stored(TypeGroup, GroupPayload(Group("C:\\A"))),
         Stored(TypeFileList, list), Compressed(TypeGroup, GroupPayload(parent)),
         Compressed(TypeFileList, list2), Stored(TypeRegistryEntries, Bytes(8, 0x22)),
         ForcedPageRecord(5, 1), EndOfTables(area)});
   Seed("backdrop-variants", 4 << 0,
-       {Stored(TypeLayout, LayoutPayload(0x2 | 0x20)), Stored(TypeBackdropImage, Bytes(20, 0x30)),
+       {Stored(TypeLayout, LayoutPayload(0x2 | 0x20)), Stored(TypeBackdropImage, PicturePayload(Dib(2, 2, 24))),
         Stored(TypeResolutionList, ResolutionPayload({{800, 600}, {1024, 768}, {1280, 1024}})),
-        Stored(TypeBackdropImage, BackdropPayload(PackedBitmap(8, 6, 4, 0x31))),
-        Compressed(TypeBackdropImage, BackdropPayload(PackedBitmap(10, 8, 24, 0x32))),
-        Stored(TypeBackdropImage, BackdropPayload(PackedBitmap(13, -2, 32, 0x33))),
-        Stored(TypeGroup, GroupPayload(Group("C:\\B"))),
+        Stored(TypeBackdropImage, PicturePayload(Dib(3, 3, 4))), Compressed(TypeBackdropImage, PicturePayload(Dib(40, 3, 24, 0, 0x32))),
+        Stored(TypeBackdropImage, PicturePayload(Dib(5, 1, 32))), Stored(TypeGroup, GroupPayload(Group("C:\\B"))),
         EndOfTables({})});
   // A continuation run: the file ends right after the data length word.
   Seed("continuation", 1, {Stored(TypeLayout, LayoutPayload(0x2)), Stored(TypeImageTable, Bytes(16, 1)),

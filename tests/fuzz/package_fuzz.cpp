@@ -77,6 +77,14 @@ void WalkTables() {
   Check(GroupCount <= MaxGroups);
   Touch(LayoutRecord, LayoutLength);
   Touch(ImageTable, ImageTableLength);
+  if (ImageTable) {
+    // The wizard reaches each image by its number through the lookup.
+    const RecordView table = {ImageTable, ImageTableLength};
+    Check(CheckImageTable(table));
+    RecordView image;
+    for (u32 n = 0; n < 40; ++n)
+      if (ImageTableImage(table, n, &image)) Touch(image.data, image.length);
+  }
   Touch(BackdropImage, BackdropImageLength);
   Touch(BackdropTitle, BackdropTitleLength);
   Touch(TitleStyle, TitleStyleLength);

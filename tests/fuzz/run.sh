@@ -28,7 +28,12 @@ each=$((seconds / 2))
 if [ ! -f "$build/build.ninja" ]; then
   CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 fi
-ninja -C "$build" setrun_package_fuzz setrun_reader_fuzz setrun_markup_fuzz setrun_fuzz_seeds >/dev/null
+if ! ninja -C "$build" setrun_package_fuzz setrun_reader_fuzz setrun_markup_fuzz setrun_fuzz_seeds \
+    >"$build/fuzz-build.log" 2>&1; then
+  grep -E -A12 '^FAILED|error' "$build/fuzz-build.log" | head -n 40 >&2
+  echo "the fuzz targets do not build; log $build/fuzz-build.log" >&2
+  exit 1
+fi
 
 seeds="$build/fuzz/seeds"
 artifacts="$build/fuzz/artifacts"

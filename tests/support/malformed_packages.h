@@ -144,7 +144,7 @@ inline std::vector<Malformed> MalformedPackages() {
   list.push_back({"tables beyond 128 MiB", {layout, beyond, group, end}});
 
   auto tableWith = [&](const std::function<void(Bytes&)>& change) {
-    Bytes table = ImageTablePayload({PackedBitmap(4, 3, 8), {}, PackedBitmap(5, 2, 24)});
+    Bytes table = ImageTablePayload({Dib(4, 3, 8), {}, Dib(5, 2, 24)});
     change(table);
     return std::vector<Bytes>{layout, Stored(TypeImageTable, table), group, end};
   };
@@ -160,7 +160,7 @@ inline std::vector<Malformed> MalformedPackages() {
   list.push_back({"image of 2^31 rows", tableWith([](Bytes& t) { SetU32(t, 16 + 8, 0x80000000u); })});
   list.push_back({"image whose header states another size", tableWith([](Bytes& t) { SetU32(t, 16, 12); })});
   const Bytes oneSize = Stored(TypeResolutionList, ResolutionPayload({{1024, 768}}));
-  Bytes cutPicture = BackdropPayload(PackedBitmap(16, 16, 4));
+  Bytes cutPicture = PicturePayload(Dib(16, 16, 4));
   cutPicture.resize(cutPicture.size() - 8);
   list.push_back({"backdrop picture cut short", {layout, oneSize, Stored(TypeBackdropImage, cutPicture), group, end}});
   list.push_back({"backdrop picture without its file header",

@@ -197,63 +197,6 @@ inline Bytes CompressedWithZeros(uint16_t type, const Bytes& head, uint64_t zero
 }
 
 // ---------------------------------------------------------------------------
-// Pictures: a packed bitmap is a 40-byte BITMAPINFOHEADER (40, width, height,
-// 1 plane, bits, compression 0 at 16, image size at 20, colours used at 32),
-// the colour table (2^bits entries of 4 bytes up to 8 bits) and the pixel
-// rows, each padded to 4 bytes.
-inline Bytes PackedBitmap(int32_t width, int32_t height, uint16_t bits, uint8_t fill = 0x55) {
-  Bytes b(40, 0);
-  size_t row = ((size_t)width * bits + 31) / 32 * 4;
-  size_t rows = (size_t)(height < 0 ? -height : height);
-  SetU32(b, 0, 40);
-  SetU32(b, 4, (uint32_t)width);
-  SetU32(b, 8, (uint32_t)height);
-  SetU16(b, 12, 1);
-  SetU16(b, 14, bits);
-  SetU32(b, 20, (uint32_t)(row * rows));
-  b.resize(40 + (bits <= 8 ? (4u << bits) : 0), 0x10);
-  b.resize(b.size() + row * rows, fill);
-  return b;
-}
-
-// Wizard image table: u32 count, that many u32 offsets (0 = no image), then
-// the bitmaps. An empty bitmap here stands for "no image".
-inline Bytes ImageTablePayload(const std::vector<Bytes>& images) {
-  Bytes b;
-  PutU32(b, (uint32_t)images.size());
-  size_t at = 4 + 4 * images.size();
-  for (const Bytes& image : images) {
-    PutU32(b, image.empty() ? 0 : (uint32_t)at);
-    at += image.size();
-  }
-  for (const Bytes& image : images) Append(b, image);
-  return b;
-}
-
-// Backdrop image: a 14-byte bitmap file header ("BM", file size, 0, offset
-// of the pixels), then the packed bitmap.
-inline Bytes BackdropPayload(const Bytes& bitmap) {
-  Bytes b = {'B', 'M'};
-  PutU32(b, (uint32_t)(14 + bitmap.size()));
-  PutU32(b, 0);
-  PutU32(b, 14 + 40);
-  Append(b, bitmap);
-  return b;
-}
-
-// Title style: u32 shadow colour, u32 text colour, u32 alignment, then a
-// 60-byte LOGFONTA (height at 0, face name at 28): 72 bytes.
-inline Bytes TitleStylePayload(uint32_t shadow, uint32_t text, uint32_t right, const std::string& face = "Arial") {
-  Bytes b(72, 0);
-  SetU32(b, 0, shadow);
-  SetU32(b, 4, text);
-  SetU32(b, 8, right);
-  SetU32(b, 12, (uint32_t)-24);
-  for (size_t i = 0; i < face.size() && i < 31; ++i) b[12 + 28 + i] = (uint8_t)face[i];
-  return b;
-}
-
-// ---------------------------------------------------------------------------
 // Layout record header: 170 bytes, flags at 0, page table (11 x u32) at 126.
 inline Bytes LayoutPayload(uint32_t flags, size_t extra = 0) {
   Bytes b(170 + extra, 0);
@@ -362,6 +305,85 @@ inline Bytes FileListPayload(const std::vector<Bytes>& entries) {
   Bytes b;
   PutU32(b, (uint32_t)entries.size());
   for (const Bytes& e : entries) Append(b, e);
+  return b;
+}
+
+// ---------------------------------------------------------------------------
+// Pictures. A device-independent bitmap: the 40-byte info header (0 u32 40,
+// 4 i32 width, 8 i32 height, negative = rows top-down, 12 u16 planes 1,
+// 14 u16 bits per pixel, 16 u32 compression 0, 20 u32 image size, 32 u32
+// colours used), a colour table (up to 8 bits per pixel: the colours used,
+// or 2^bits when 0; none above) of entries blue i, green 2i, red 3i, 0, then
+// the pixel rows, each padded to 4 bytes, every byte `fill`.
+inline Bytes Dib(int32_t width, int32_t height, uint16_t bits, uint32_t coloursUsed = 0,
+                 uint8_t fill = 0) {
+  Bytes b(40, 0);
+  SetU32(b, 0, 40);
+  SetU32(b, 4, (uint32_t)width);
+  SetU32(b, 8, (uint32_t)height);
+  SetU16(b, 12, 1);
+  SetU16(b, 14, bits);
+  SetU32(b, 32, coloursUsed);
+  uint32_t colours = bits > 8 ? 0 : coloursUsed ? coloursUsed : 1u << bits;
+  for (uint32_t i = 0; i < colours; ++i) {
+    PutU8(b, (uint8_t)i);
+    PutU8(b, (uint8_t)(2 * i));
+    PutU8(b, (uint8_t)(3 * i));
+    PutU8(b, 0);
+  }
+  uint32_t stride = ((uint32_t)width * bits + 31) / 32 * 4;
+  uint32_t size = stride * (uint32_t)(height < 0 ? -height : height);
+  SetU32(b, 20, size);
+  b.resize(b.size() + size, fill);
+  return b;
+}
+
+// Image table: u32 count, the u32 offsets, then the images; an empty image
+// leaves its slot 0.
+inline Bytes ImageTablePayload(const std::vector<Bytes>& images) {
+  Bytes b;
+  PutU32(b, (uint32_t)images.size());
+  b.resize(4 + 4 * images.size(), 0);
+  for (size_t i = 0; i < images.size(); ++i) {
+    if (images[i].empty()) continue;
+    SetU32(b, 4 + 4 * i, (uint32_t)b.size());
+    Append(b, images[i]);
+  }
+  return b;
+}
+
+// Backdrop picture: a 14-byte bitmap file header, then the bitmap. The loader
+// does not read the file header; with a `tag` it holds that text instead
+// ("BM", the file size and the pixel offset otherwise), so that tests can
+// tell variants apart.
+inline Bytes PicturePayload(const Bytes& dib, const std::string& tag = "") {
+  Bytes b;
+  if (tag.empty()) {
+    b = {'B', 'M'};
+    PutU32(b, (uint32_t)(14 + dib.size()));
+    PutU32(b, 0);
+    PutU32(b, 14 + 40);  // no colour table in the usual 24-bit picture
+  } else {
+    PutText(b, tag);
+  }
+  b.resize(14, 0);
+  Append(b, dib);
+  return b;
+}
+inline Bytes Picture(const std::string& tag) { return PicturePayload(Dib(2, 2, 24), tag); }
+
+// Backdrop title style, 72 bytes: 0 shadow colour, 4 text colour, 8 alignment
+// (0 left), 12 LOGFONTA (12 lfHeight, 28 lfWeight, 35 lfCharSet, 40 the
+// 32-byte face name).
+inline Bytes TitleStylePayload(uint32_t shadow, uint32_t text, uint32_t alignment = 0,
+                               const std::string& face = "Arial", int32_t height = -24) {
+  Bytes b(72, 0);
+  SetU32(b, 0, shadow);
+  SetU32(b, 4, text);
+  SetU32(b, 8, alignment);
+  SetU32(b, 12, (uint32_t)height);
+  SetU32(b, 28, 700);
+  for (size_t i = 0; i < face.size() && i < 31; ++i) b[40 + i] = (uint8_t)face[i];
   return b;
 }
 
