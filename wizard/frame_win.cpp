@@ -63,11 +63,14 @@ static void DeleteBrush(HBRUSH* brush) {
 }
 
 // WM_CTLCOLOR* of a pane or page: the default colours when both are the
-// system's, otherwise the package's colours and the pane's brush.
-static INT_PTR ControlColours(WPARAM dc, u32 text, u32 background, HBRUSH brush) {
+// system's, otherwise the package's colours and the pane's brush. A text
+// colour of its own on the system's background gets that background behind
+// the text too (`systemBackground`), as the brush has it.
+static INT_PTR ControlColours(WPARAM dc, u32 text, u32 background, HBRUSH brush,
+                              int systemBackground = COLOR_BTNFACE) {
   if (text == SystemColour && background == SystemColour) return 0;
   if (text != SystemColour) SetTextColor((HDC)dc, text);
-  if (background != SystemColour) SetBkColor((HDC)dc, background);
+  SetBkColor((HDC)dc, background != SystemColour ? background : GetSysColor(systemBackground));
   return (INT_PTR)brush;
 }
 
@@ -378,7 +381,7 @@ INT_PTR PageBaseProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lPara
       return TRUE;
     }
     case WM_CTLCOLOREDIT:
-      return ControlColours(wParam, text, edit, EditBrush);
+      return ControlColours(wParam, text, edit, EditBrush, COLOR_WINDOW);
     case WM_NCDESTROY:
       DeleteBrush(&PageBrush);
       DeleteBrush(&EditBrush);
