@@ -103,6 +103,13 @@ struct ForcedPageRecord {
   u16 group = 0;
 };
 
+// One variant of the backdrop picture: a bitmap file (BITMAPFILEHEADER and
+// packed bitmap) and the screen size it is meant for.
+struct BackdropPicture {
+  i32 screenWidth = 0, screenHeight = 0;
+  Bytes bitmapFile;
+};
+
 struct Project {
   Layout layout;
   std::optional<Bytes> imageTable;
@@ -114,6 +121,11 @@ struct Project {
   // 0 = everything in the program file.
   uint64_t volumeSize = 0;
   unsigned threads = 0;  // 0 = one per core
+  // The backdrop: picture variants (written behind a resolution list), the
+  // title and its style (72 bytes: shadow, colour, alignment, LOGFONTA).
+  std::vector<BackdropPicture> backdropPictures;
+  std::optional<std::string> backdropTitle;
+  std::optional<Bytes> titleStyle;
 };
 
 }  // namespace setrunc

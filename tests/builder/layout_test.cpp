@@ -134,7 +134,7 @@ INSTANTIATE_TEST_SUITE_P(Modes, StandardLayout,
                                            "frame_width = 640\nframe_height = 480\nbutton_bar_height = 56"));
 
 TEST(DefaultTexts, EveryTextTheWizardShowsIsThere) {
-  setrunc::TextGroups t = setrunc::DefaultTexts("Tool 1.4 Setup", "Tool 1.4");
+  setrunc::TextGroups t = setrunc::DefaultTexts("Tool 1.4 Setup", "Tool 1.4", "Example Ltd");
   // Left empty on purpose: the information and licence texts come from the
   // project, 1/3 would relabel Next, 3/4, 3/5, 4/4 and 5/3 are spare lines,
   // 6/9 would ask for a restart every time, 8/4 is not used.
@@ -158,6 +158,7 @@ TEST(DefaultTexts, EveryTextTheWizardShowsIsThere) {
   }
   EXPECT_EQ(t[7][0], "Tool 1.4 Setup");
   EXPECT_NE(t[0][2].find("Tool 1.4"), std::string::npos);
+  EXPECT_NE(t[0][3].find("by Example Ltd"), std::string::npos);
 }
 
 }  // namespace
