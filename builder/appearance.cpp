@@ -693,16 +693,24 @@ void AppearanceReader::ReadBackdrop(const toml::table& root, const toml::table* 
   } else if (b && (b->get("picture") || b->get("pictures")) && !(l.flags & PlacementBits)) {
     l.flags |= LayoutFlagCentreH | LayoutFlagCentreV;  // a picture without placement: centred
   }
-  // Transparent parts of a picture are laid over the backdrop colour where
-  // the picture stands: the top colour, the bottom colour, or the gradient
-  // colour of the middle row (a quarter of the way, as the gradient grows
-  // with the square of the height).
-  u32 pictureBackground = l.colourA;
-  if (l.flags & LayoutFlagGradient) {
-    if (l.flags & LayoutFlagBottom) pictureBackground = l.colourB;
-    else if ((l.flags & LayoutFlagCentreV) && !(l.flags & (LayoutFlagStretch | LayoutFlagTile)))
-      pictureBackground = Blend(l.colourA, l.colourB, 25);
-  }
+  // Transparent parts of a picture are laid over the backdrop as the setup
+  // program paints it on a screen `screenHeight` rows high: the solid
+  // colour, or the gradient rows behind the picture where it is placed
+  // (`fillsScreen`: a picture scaled to the screen, rows stretched).
+  auto backdropRows = [&](i32 screenHeight, bool fillsScreen) -> RowBackground {
+    const u32 a = l.colourA, b = l.colourB;
+    const int64_t H = screenHeight;
+    if (!(l.flags & LayoutFlagGradient) || (l.flags & LayoutFlagTile)) return [a](int, int) { return a; };
+    if (fillsScreen || (l.flags & LayoutFlagStretch))
+      return [=](int y, int h) { return GradientRow(a, b, (int64_t)y * H / std::max(1, h), H); };
+    const u32 flags = l.flags;
+    return [=](int y, int h) {
+      int64_t top = 0;
+      if (flags & LayoutFlagBottom) top = H - h;
+      else if (flags & LayoutFlagCentreV) top = (H - h) / 2;
+      return GradientRow(a, b, std::clamp<int64_t>(top + y, 0, H), H);
+    };
+  };
   // Pictures: one file at its own size, one file scaled to several screen
   // sizes, or a list of files each made for a screen size.
   if (b && b->get("picture") && b->get("pictures"))
@@ -713,28 +721,30 @@ void AppearanceReader::ReadBackdrop(const toml::table& root, const toml::table* 
     return std::pair<i32, i32>((i32)r_.IntValue(a->get(0), key + "[0]", 1, 100000),
                                (i32)r_.IntValue(a->get(1), key + "[1]", 1, 100000));
   };
-  auto load = [&](const toml::node* n, const std::string& key) -> Rgb {
+  auto load = [&](const toml::node* n, const std::string& key, const RowBackground& rows) -> Rgb {
     std::string path = r_.PathValue(n, key);
     try {
-      return LoadImageFile(path, pictureBackground);
+      return DecodeImage(ReadWholeFile(path), rows);
     } catch (const BuildError& e) {
       r_.Fail(n, key, path + " " + e.what());
     }
   };
+  // Without a screen size the gradient of a common 1,080-row screen is taken.
+  const i32 usualHeight = 1080;
   const toml::node* picture = b ? b->get("picture") : nullptr;
   if (picture && picture->is_string()) {
-    Rgb image = load(picture, bp + ".picture");
+    Rgb image = load(picture, bp + ".picture", backdropRows(usualHeight, false));
     p_.backdropPictures.push_back({image.width, image.height, BitmapFile(image)});
   } else if (picture && picture->is_table()) {
     const toml::table& t = *picture->as_table();
     const std::string key = bp + ".picture";
     r_.CheckKeys(t, key, {"file", "screens"});
     if (!t.get("file")) r_.Fail(picture, key, "needs 'file'");
-    Rgb image = load(t.get("file"), key + ".file");
     const toml::array* screens = t.get("screens") ? t.get("screens")->as_array() : nullptr;
     if (t.get("screens") && (!screens || screens->empty()))
       r_.Fail(t.get("screens"), key + ".screens", "must be a list of [width, height]");
     if (!screens) {
+      Rgb image = load(t.get("file"), key + ".file", backdropRows(usualHeight, false));
       p_.backdropPictures.push_back({image.width, image.height, BitmapFile(image)});
     } else {
       for (size_t i = 0; i < screens->size(); ++i) {
@@ -742,6 +752,7 @@ void AppearanceReader::ReadBackdrop(const toml::table& root, const toml::table* 
         if (w > MaxImageSide || h > MaxImageSide)
           r_.Fail(screens->get(i), key + ".screens[" + std::to_string(i) + "]",
                   "a picture may have at most " + std::to_string(MaxImageSide) + " pixels each way");
+        Rgb image = load(t.get("file"), key + ".file", backdropRows(h, true));
         p_.backdropPictures.push_back({w, h, BitmapFile(ScaleImage(image, w, h))});
       }
     }
@@ -756,9 +767,10 @@ void AppearanceReader::ReadBackdrop(const toml::table& root, const toml::table* 
       const toml::table* t = a->get(i)->as_table();
       if (!t || !t->get("file")) r_.Fail(a->get(i), key, "must be { file = \"picture.png\", screen = [width, height] }");
       r_.CheckKeys(*t, key, {"file", "screen"});
-      Rgb image = load(t->get("file"), key + ".file");
-      std::pair<i32, i32> screen{image.width, image.height};
+      std::pair<i32, i32> screen{0, 0};
       if (t->get("screen")) screen = screenSize(t->get("screen"), key + ".screen");
+      Rgb image = load(t->get("file"), key + ".file", backdropRows(screen.second ? screen.second : usualHeight, false));
+      if (!t->get("screen")) screen = {image.width, image.height};
       p_.backdropPictures.push_back({screen.first, screen.second, BitmapFile(image)});
     }
   }

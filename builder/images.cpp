@@ -35,6 +35,20 @@ void PutU16(u8* p, u16 v) { WriteU16(p, v); }
 }  // namespace
 
 Rgb DecodeImage(const Bytes& file, u32 background) {
+  return DecodeImage(file, [background](int, int) { return background; });
+}
+
+u32 GradientRow(u32 a, u32 b, int64_t y, int64_t height) {
+  if (height <= 0) return a;
+  u32 out = 0;
+  for (int shift = 0; shift < 24; shift += 8) {
+    int64_t ca = (a >> shift) & 0xFF, cb = (b >> shift) & 0xFF;
+    out |= (u32)((ca + y * y * (cb - ca) / (height * height)) & 0xFF) << shift;
+  }
+  return out;
+}
+
+Rgb DecodeImage(const Bytes& file, const RowBackground& background) {
   const bool png = file.size() >= 8 && std::memcmp(file.data(), "\x89PNG\r\n\x1a\n", 8) == 0;
   const bool bmp = file.size() >= 2 && file[0] == 'B' && file[1] == 'M';
   if (!png && !bmp) throw BuildError("is not a PNG or BMP file");
@@ -53,9 +67,10 @@ Rgb DecodeImage(const Bytes& file, u32 background) {
   out.width = w;
   out.height = h;
   out.pixels.resize((size_t)w * h * 3);
-  const Colour3 bg = FromColorRef(background);
   const u8* in = pixels.get();
+  Colour3 bg{0, 0, 0};
   for (size_t i = 0; i < (size_t)w * h; ++i) {
+    if (i % (size_t)w == 0) bg = FromColorRef(background((int)(i / (size_t)w), h));
     // Straight alpha over the background the image is drawn on.
     const double a = in[4 * i + 3] / 255.0;
     out.pixels[3 * i + 0] = Channel(bg.r + (in[4 * i + 0] - bg.r) * a);

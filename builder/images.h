@@ -3,6 +3,7 @@
 // conversion into the device-independent bitmaps the setup program draws.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,16 @@ static const int MaxImageSide = 8192;
 // caller adds the file name and the project key).
 Rgb DecodeImage(const Bytes& file, u32 background);
 Rgb LoadImageFile(const std::string& path, u32 background);
+// The same with a background colour for each row of the image, for pictures
+// laid over a gradient: `background(row, height)` with the row counted from
+// 0 at the top and the image's height.
+using RowBackground = std::function<u32(int row, int height)>;
+Rgb DecodeImage(const Bytes& file, const RowBackground& background);
+
+// The colour of row y of the backdrop gradient from colour a (top) to b
+// (bottom) over a client `height` rows high, as the setup program paints it:
+// each component a + y² (b − a) / height², truncated toward zero.
+u32 GradientRow(u32 a, u32 b, int64_t y, int64_t height);
 
 // The image scaled to width x height (filtered, for backdrop variants).
 Rgb ScaleImage(const Rgb& image, int width, int height);

@@ -250,4 +250,49 @@ title_font = { face = "Segoe UI Light", height = -44 }
   for (size_t i = 0; i < records.size(); ++i) EXPECT_EQ(ReadU16(&records[i][0]), types[i]) << i;
 }
 
+TEST_F(Appearance, TransparentPixelsTakeTheGradientBehindThem) {
+  // Black to white over 768 rows: row 384 is a quarter of the way.
+  EXPECT_EQ(setrunc::GradientRow(0, 0x00FFFFFF, 0, 768), 0u);
+  EXPECT_EQ(setrunc::GradientRow(0, 0x00FFFFFF, 384, 768), 0x003F3F3Fu);
+  EXPECT_EQ(setrunc::GradientRow(0, 0x00FFFFFF, 768, 768), 0x00FFFFFFu);
+  // The 2 x 2 picture at the bottom of a 4-row screen covers rows 2 and 3;
+  // its transparent pixel (bottom right) lies on row 3: 9/16 of the way.
+  WriteFile(dir / "logo.png", SmallPng());
+  LoadedProject p = Load(R"(
+[layout]
+flags = ["fullscreen"]
+[backdrop]
+colours = ["#000000", "#FFFFFF"]
+pictures = [{ file = "logo.png", screen = [4, 4] }]
+placement = "bottom"
+title = false
+[[group]]
+)");
+  ASSERT_EQ(p.project.backdropPictures.size(), 1u);
+  const Bytes& file = p.project.backdropPictures[0].bitmapFile;
+  const u8* bottomRow = &file[14 + 40];
+  EXPECT_EQ(Bytes(bottomRow, bottomRow + 6), Bytes({255, 0, 0, 143, 143, 143}));
+  EXPECT_FALSE(p.project.backdropTitle);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Examples, TheMinimalAndTheCustomProjectBuild) {
+  const std::string root = SETRUN_SOURCE_DIR "/examples/";
+  TempDir dir;
+  for (const char* name : {"minimal", "custom"}) {
+    LoadedProject p = setrunc::LoadProjectFile(root + name + "/project.toml", {});
+    EXPECT_TRUE(p.warnings.empty()) << name << ": " << p.warnings[0];
+    setrunc::BuildInstaller(p.project, DummyStub(), dir / "setup.exe");
+    EXPECT_EQ(p.project.groups[0].pages.front(), PageWelcome);
+  }
+  // Ten lines, blank lines included.
+  std::ifstream minimal(root + "minimal/project.toml");
+  int lines = 0;
+  for (std::string line; std::getline(minimal, line);) ++lines;
+  EXPECT_LE(lines, 10);
+}
+
 }  // namespace
