@@ -274,8 +274,11 @@ class ImageSet {
   u32 Add(const ImageChoice& c, bool side, u32 background, int width, int height) {
     if (c.kind == ImageChoice::None) return 0;
     if (c.kind == ImageChoice::Number) return c.number;
+    // A file is the same picture at any pane size; the drawn banner is drawn
+    // for its pane.
     std::string key = (c.kind == ImageChoice::File ? "file:" + c.path : side ? "side" : "emblem") + "|" +
-                      std::to_string(background) + "|" + std::to_string(width) + "x" + std::to_string(height);
+                      std::to_string(background);
+    if (c.kind == ImageChoice::Standard && side) key += "|" + std::to_string(width) + "x" + std::to_string(height);
     for (size_t i = 0; i < keys_.size(); ++i)
       if (keys_[i] == key) return (u32)i + 1;
     Rgb image;
@@ -474,7 +477,7 @@ class AppearanceReader {
       ControlSpec spec;
       if (!fresh) spec = *found;
       spec.id = id;
-      spec.name = name;
+      if (fresh) spec.name = *ControlName(id) ? ControlName(id) : name;
       if (const toml::node* kn = c.get("kind")) {
         const KindName* kind = nullptr;
         if (kn->is_string())
@@ -539,21 +542,26 @@ class AppearanceReader {
   // Every control lies inside the pane it belongs to.
   void CheckInside(const std::vector<ControlSpec>& controls, i32 width, i32 height, const toml::node* n,
                    const std::string& key, const char* pane) {
-    for (const ControlSpec& c : controls)
+    for (const ControlSpec& c : controls) {
+      if (c.right <= c.left || c.bottom <= c.top)
+        r_.Fail(n, key, "control " + std::to_string(c.id) + (c.name.empty() ? "" : " (" + c.name + ")") +
+                            " has no room in the " + pane + " of " + std::to_string(width) + " x " +
+                            std::to_string(height) + " pixels");
       if (c.left < 0 || c.top < 0 || c.right > width || c.bottom > height)
         r_.Fail(n, key,
                 "control " + std::to_string(c.id) + (c.name.empty() ? "" : " (" + c.name + ")") + " at " +
                     std::to_string(c.left) + "," + std::to_string(c.top) + " to " + std::to_string(c.right) +
                     "," + std::to_string(c.bottom) + " does not fit into the " + pane + " of " +
                     std::to_string(width) + " x " + std::to_string(height) + " pixels");
+    }
   }
 
-  void ReadPages(const toml::table* layout, const std::string& title);
+  void ReadPages(const toml::table* layout);
   void ReadBackdrop(const toml::table& root, const toml::table* layout, const ProductNames& names,
                     const std::string& title);
 };
 
-void AppearanceReader::ReadPages(const toml::table* lt, const std::string& /*title*/) {
+void AppearanceReader::ReadPages(const toml::table* lt) {
   const std::string lp = "layout";
   Layout& l = p_.layout;
   ImageChoice side, header;
@@ -626,8 +634,11 @@ void AppearanceReader::ReadPages(const toml::table* lt, const std::string& /*tit
     if (page.sideWidth > l.frameWidth || ph < 0)
       r_.Fail(where, ownPath, "the side pane and header leave no room for the page in a frame of " +
                                   std::to_string(l.frameWidth) + " x " + std::to_string(l.frameHeight) + " pixels");
-    CheckInside(page.controls, pw, ph, where, ownPath, "page");
-    CheckInside(page.headerControls, pw, page.headerHeight, where, ownPath, "header");
+    // Without a table of its own the page is the standard one: the frame
+    // size is what to change.
+    const std::string key = own ? ownPath : lp + " (the standard " + name + " page)";
+    CheckInside(page.controls, pw, ph, where, key, "page");
+    CheckInside(page.headerControls, pw, page.headerHeight, where, key, "header");
     out.entries[kind] = page;
   }
   out.buttonBar = StandardButtonBar(l);
@@ -826,7 +837,7 @@ void AppearanceReader::ReadBackdrop(const toml::table& root, const toml::table* 
 
 void AppearanceReader::Read(const toml::table& root, const ProductNames& names, const std::string& title) {
   const toml::table* lt = r_.Table(root, "layout", "");
-  ReadPages(lt, title);
+  ReadPages(lt);
   ReadBackdrop(root, lt, names, title);
 }
 

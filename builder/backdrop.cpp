@@ -1,5 +1,6 @@
 #include "builder/backdrop.h"
 
+#include "builder/images.h"
 #include "builder/package_writer.h"
 
 namespace setrunc {
@@ -26,7 +27,7 @@ std::vector<Bytes> EncodeBackdropRecords(const Project& project, int level) {
     }
     out.push_back(EncodeRecord(RecordResolutionList, list, true, level));
     for (const BackdropPicture& p : project.backdropPictures)
-      out.push_back(EncodeRecord(RecordBackdropImage, p.bitmapFile, true, level));
+      out.push_back(EncodeRecord(RecordBackdropImage, p.bitmapFile, true, PictureCompressionLevel(level)));
   }
   if (project.backdropTitle) {
     const std::string& t = *project.backdropTitle;

@@ -51,6 +51,11 @@ Bytes BitmapFile(const Rgb& image);
 // The wizard image table: u32 count, the offset of each image, the images.
 Bytes ImageTable(const std::vector<Bytes>& packedBitmaps);
 
+// The compression level of the records holding pictures: at least 6, also in
+// a build that stores its files (level 0), since the bitmaps are big and
+// shrink well (the standard side banner: 183 KB raw, about 4 KB packed).
+inline int PictureCompressionLevel(int level) { return level < 6 ? 6 : level; }
+
 // The pictures drawn when a project gives none, in the accent colour: the
 // banner of the side pane and the emblem at the right of the header, each
 // laid over `background`.

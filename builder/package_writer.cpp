@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "builder/backdrop.h"
+#include "builder/images.h"
 #include "builder/texts.h"
 #include "base/records.h"
 
@@ -335,7 +336,8 @@ Installer AssembleInstaller(const Project& project, const Bytes& stub, const Pac
   if (!CheckLayoutRecord({layout.data(), (u32)layout.size()}))
     throw BuildError("internal error: the layout record fails its check");
   add(EncodeRecord(RecordLayout, layout, true, level));
-  if (project.imageTable) add(EncodeRecord(RecordImageTable, *project.imageTable, true, level));
+  if (project.imageTable)
+    add(EncodeRecord(RecordImageTable, *project.imageTable, true, PictureCompressionLevel(level)));
   for (const Bytes& record : EncodeBackdropRecords(project, level)) add(record);
   if (project.uninstallerImage)
     add(EncodeRecord(RecordUninstaller, *project.uninstallerImage, true, level));

@@ -123,6 +123,20 @@ source = "tool.exe"
   EXPECT_FALSE(p.project.backdropTitle);  // a windowed backdrop shows no title
 }
 
+TEST_F(Appearance, PicturesArePackedAlsoWhenFilesAreStored) {
+  LoadedProject p = Load("compression = 0\n[[group]]\n");
+  setrunc::Installer installer =
+      setrunc::AssembleInstaller(p.project, DummyStub(), setrunc::PackFiles(p.project));
+  bool found = false;
+  for (u32 at : installer.recordOffsets) {
+    if (ReadU16(&installer.head[at]) != RecordImageTable) continue;
+    found = true;
+    EXPECT_EQ(ReadU16(&installer.head[at + 2]), RecordCompressed);
+    EXPECT_LT(ReadU32(&installer.head[at + 4]), 20000u);  // 190 KB of bitmaps
+  }
+  EXPECT_TRUE(found);
+}
+
 TEST_F(Appearance, ProjectsMoveChangeAddAndRemoveControls) {
   WriteFile(dir / "logo.png", SmallPng());
   LoadedProject p = Load(R"(
