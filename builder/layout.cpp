@@ -126,8 +126,8 @@ void LayOutStandardControls(unsigned kind, const Layout& l, i32 headerImageWidth
                 ph - 60, right, ph - 38),
            Make(ControlRadioButton, ControlIdText3, win::Child | win::Visible | win::BsAutoRadioButton,
                 Margin, ph - 36, right, ph - 14)};
-      c[2].name = "agree";
-      c[3].name = "disagree";
+      c[2].name = ControlName(ControlIdText2, PageLicence);
+      c[3].name = ControlName(ControlIdText3, PageLicence);
       break;
     case PageInstallFolder: {
       const i32 browseLeft = right - 40;
@@ -226,7 +226,9 @@ u16 ControlIdByName(const std::string& name) {
   return 0;
 }
 
-const char* ControlName(u16 id) {
+const char* ControlName(u16 id, int pageKind) {
+  if (pageKind == PageLicence && id == ControlIdText2) return "agree";
+  if (pageKind == PageLicence && id == ControlIdText3) return "disagree";
   for (const IdName& n : ControlNames)
     if (id == n.id) return n.name;
   return "";
@@ -359,7 +361,7 @@ const char* KindName(u16 kind) {
 
 // Lists `count` control entries at `offset`, or names the table as damaged.
 void DescribeControls(std::ostringstream& s, const u8* record, u32 length, uint64_t offset,
-                      u32 count, const char* indent) {
+                      u32 count, const char* indent, int pageKind) {
   if (offset > length || (uint64_t)count * ControlEntrySize > length - offset) {
     s << indent << "(" << count << " controls at offset " << offset
       << ": the table does not lie inside the record)\n";
@@ -371,7 +373,7 @@ void DescribeControls(std::ostringstream& s, const u8* record, u32 length, uint6
     i32 l = (i32)ReadU32(c + ControlEntryLeft), t = (i32)ReadU32(c + ControlEntryTop);
     i32 r = (i32)ReadU32(c + ControlEntryRight), b = (i32)ReadU32(c + ControlEntryBottom);
     s << indent << id;
-    const char* name = ControlName(id);
+    const char* name = ControlName(id, pageKind);
     if (*name) s << " " << name;
     s << ": " << KindName(kind) << " (kind " << kind << ") at " << l << "," << t << " size " << r - l
       << "x" << b - t << ", style " << Hex(ReadU32(c + ControlEntryStyle));
@@ -413,17 +415,19 @@ std::string DescribeLayoutPages(const u8* record, u32 length) {
         << ReadU32(p + PageEntryHeaderImage) << "\n";
     u32 count = ReadU16(p + PageEntryControlCount), headerCount = ReadU16(p + PageEntryHeaderControlCount);
     s << "    page controls (" << count << "):\n";
-    DescribeControls(s, record, length, (uint64_t)at + ReadU32(p + PageEntryControls), count, "      ");
+    DescribeControls(s, record, length, (uint64_t)at + ReadU32(p + PageEntryControls), count, "      ",
+                     (int)kind);
     if (headerCount) {
       s << "    header controls (" << headerCount << "):\n";
       DescribeControls(s, record, length, (uint64_t)at + ReadU32(p + PageEntryHeaderControls),
-                       headerCount, "      ");
+                       headerCount, "      ", (int)kind);
     }
   }
   if (!any) s << "  none\n";
   u32 barCount = ReadU32(record + LayoutButtonBarCount);
   s << "button bar controls (" << barCount << "):\n";
-  if (barCount) DescribeControls(s, record, length, ReadU32(record + LayoutButtonBarControls), barCount, "  ");
+  if (barCount)
+    DescribeControls(s, record, length, ReadU32(record + LayoutButtonBarControls), barCount, "  ", -1);
   return s.str();
 }
 

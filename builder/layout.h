@@ -96,9 +96,10 @@ static const i32 StandardEmblemSize = 48;
 void PutLogFont(const struct LogFont& font, u8* out);
 
 // Names of the controls of the standard layout ("browse", "progress", ...)
-// and of the page kinds ("welcome", ...); 0 / -1 when unknown.
+// and of the page kinds ("welcome", ...); 0 / -1 / "" when unknown. On the
+// licence page (`pageKind` 2) 1002 and 1003 are "agree" and "disagree".
 u16 ControlIdByName(const std::string& name);
-const char* ControlName(u16 id);
+const char* ControlName(u16 id, int pageKind = -1);
 int PageKindByName(const std::string& name);
 const char* PageKindName(unsigned kind);
 

@@ -162,3 +162,25 @@ TEST(DefaultTexts, EveryTextTheWizardShowsIsThere) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(DescribeLayout, ListsPagesAndControlsAndNamesDamagedEntries) {
+  TempDir dir;
+  Bytes record = setrunc::EncodeLayout(LoadText(dir, "[[group]]\n").project.layout);
+  std::string text = setrunc::DescribeLayoutPages(record.data(), (u32)record.size());
+  for (const char* expected :
+       {"0 welcome (offset 170)", "side pane: width 164, background #0067C0, image 1",
+        "header: height 68, background #FFFFFF, text #1A1A1A, image 2",
+        "1005 browse: button (kind 3) at 496,101 size 40x26", "1002 agree: radio button",
+        "button bar controls (3):", "1 next: button (kind 3)"})
+    EXPECT_NE(text.find(expected), std::string::npos) << expected << "\n" << text;
+  // A page entry and a control table that leave the record are named, not read.
+  WriteU32(&record[126 + 4 * 6], (u32)record.size() - 10);
+  WriteU16(&record[ReadU32(&record[126 + 4 * 5]) + 44], 60000);
+  text = setrunc::DescribeLayoutPages(record.data(), (u32)record.size());
+  EXPECT_NE(text.find("6 finish: entry at offset"), std::string::npos) << text;
+  EXPECT_NE(text.find("(60000 controls at offset"), std::string::npos) << text;
+}
+
+}  // namespace
