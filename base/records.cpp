@@ -30,6 +30,26 @@ const char* GroupRecordText(RecordView record, u32 group, u32 number) {
   }
 }
 
+bool FirstText(RecordView record, u32 group, TextCursor* cursor) {
+  u32 offset = TextGroupOffset(record, group);
+  if (offset == 0) return false;
+  *cursor = {record, offset + 2, ReadU16(record.data + offset)};
+  return true;
+}
+
+const char* NextText(TextCursor* cursor) {
+  if (cursor->left == 0) return nullptr;
+  long n = StringLengthIn(cursor->record.data, cursor->record.length, cursor->at);
+  if (n < 0) {
+    cursor->left = 0;
+    return nullptr;
+  }
+  const char* text = (const char*)cursor->record.data + cursor->at;
+  cursor->at += (u32)n + 1;
+  --cursor->left;
+  return text;
+}
+
 // A text group: u16 count, then that many NUL-terminated strings.
 static bool CheckTextGroup(RecordView record, u32 offset) {
   if (offset >= record.length || record.length - offset < 2) return false;
@@ -128,4 +148,71 @@ const char* EntryString(const u8* entry, u32 n) {
     at += (u32)len + 1;
   }
   return "";
+}
+
+// BITMAPINFOHEADER fields.
+enum BitmapHeaderOffset : u32 {
+  BitmapHeaderSize = 0,
+  BitmapWidth = 4,
+  BitmapHeight = 8,
+  BitmapPlanes = 12,
+  BitmapBitCount = 14,
+  BitmapCompression = 16,
+  BitmapColoursUsed = 32,
+  BitmapInfoHeaderSize = 40,
+};
+static const u32 BitmapFileHeaderSize = 14;
+
+bool CheckPackedBitmap(RecordView record, u32 offset) {
+  if (offset > record.length || record.length - offset < BitmapInfoHeaderSize) return false;
+  const u8* header = record.data + offset;
+  const u32 room = record.length - offset - BitmapInfoHeaderSize;
+  const i32 width = (i32)ReadU32(header + BitmapWidth);
+  const i32 height = (i32)ReadU32(header + BitmapHeight);
+  const u32 bits = ReadU16(header + BitmapBitCount);
+  const u32 coloursUsed = ReadU32(header + BitmapColoursUsed);
+  if (ReadU32(header + BitmapHeaderSize) != BitmapInfoHeaderSize || width <= 0 || height == 0 ||
+      height == (i32)0x80000000u || ReadU16(header + BitmapPlanes) != 1 ||
+      ReadU32(header + BitmapCompression) != 0)
+    return false;
+  if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32) return false;
+  // 64-bit sums: every factor is first bounded by the room there is.
+  uint64_t table = coloursUsed ? coloursUsed : bits <= 8 ? (1u << bits) : 0;
+  uint64_t row = ((uint64_t)(u32)width * bits + 31) / 32 * 4;
+  uint64_t rows = height < 0 ? (uint64_t)(-(int64_t)height) : (uint64_t)height;
+  if (table > room / 4 || row > room) return false;
+  return row * rows <= room - table * 4;
+}
+
+bool CheckImageTable(RecordView record) {
+  if (record.length < 4) return false;
+  u32 count = ReadU32(record.data);
+  if (count > (record.length - 4) / 4) return false;
+  for (u32 i = 0; i < count; ++i) {
+    u32 offset = ReadU32(record.data + 4 + 4 * i);
+    if (offset != 0 && !CheckPackedBitmap(record, offset)) return false;
+  }
+  return true;
+}
+
+bool CheckBackdropImage(RecordView record) {
+  return record.length >= BitmapFileHeaderSize && CheckPackedBitmap(record, BitmapFileHeaderSize);
+}
+
+bool CheckBackdropTitle(RecordView record) { return StringLengthIn(record.data, record.length, 0) >= 0; }
+
+bool CheckTitleStyle(RecordView record) { return record.length >= TitleStyleSize; }
+
+bool CheckRecord(u16 type, RecordView record) {
+  switch (type) {
+    case RecordLayout: return CheckLayoutRecord(record);
+    case RecordImageTable: return CheckImageTable(record);
+    case RecordBackdropImage: return CheckBackdropImage(record);
+    case RecordBackdropTitle: return CheckBackdropTitle(record);
+    case RecordFileList: return CheckFileList(record);
+    case RecordTitleStyle: return CheckTitleStyle(record);
+    case RecordGroup: return CheckGroupRecord(record);
+    case RecordResolutionList: return CheckResolutionList(record);
+    default: return true;
+  }
 }

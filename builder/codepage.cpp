@@ -88,4 +88,15 @@ std::string Cp1252ToUtf8(const std::string& ansi) {
   return out;
 }
 
+std::string Cp1252Upper(std::string text) {
+  for (char& ch : text) {
+    unsigned char c = (unsigned char)ch;
+    if ((c >= 'a' && c <= 'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7)) c -= 0x20;
+    else if (c == 0x9A || c == 0x9C || c == 0x9E) c -= 0x10;  // s, oe, z with caron / ligature
+    else if (c == 0xFF) c = 0x9F;                             // y with diaeresis
+    ch = (char)c;
+  }
+  return text;
+}
+
 }  // namespace setrunc

@@ -14,4 +14,8 @@ bool Utf8ToCp1252(const std::string& utf8, std::string* out, std::string* bad);
 // The other way, for showing package texts on a UTF-8 terminal.
 std::string Cp1252ToUtf8(const std::string& ansi);
 
+// The letters of a code page 1252 text in upper case, as Windows compares
+// file names.
+std::string Cp1252Upper(std::string text);
+
 }  // namespace setrunc

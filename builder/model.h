@@ -79,8 +79,14 @@ struct FileEntry {
   // may name a file that is not packed). Ignored when data is given.
   u32 sizeWithoutData = 0;
   u32 checksumWithoutData = 0;
-  std::string origin;  // where the entry was defined, for messages
+  std::string origin;    // the key that defined the entry: "group[0].file[2].source"
+  std::string location;  // where that key is: "project.toml:12:1"; empty outside a project
 };
+
+// How messages name an entry: "project.toml:12:1: group[0].file[2].source".
+inline std::string Describe(const FileEntry& e) {
+  return e.location.empty() ? e.origin : e.location + ": " + e.origin;
+}
 
 struct Group {
   u16 flags = GroupFlagFolderChangeable;
@@ -121,6 +127,10 @@ struct Project {
   // 0 = everything in the program file.
   uint64_t volumeSize = 0;
   unsigned threads = 0;  // 0 = one per core
+  // Files are compressed in pieces of this size, in parallel; a larger file
+  // is still one stream. The output depends on it, so it is fixed outside
+  // tests: files up to this size are compressed in one call.
+  size_t chunkSize = 8u << 20;
   // The backdrop: picture variants (written behind a resolution list), the
   // title and its style (72 bytes: shadow, colour, alignment, LOGFONTA).
   std::vector<BackdropPicture> backdropPictures;

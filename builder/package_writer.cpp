@@ -1,16 +1,20 @@
 #include "builder/package_writer.h"
 
+#include <fcntl.h>
 #include <libdeflate.h>
 #include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <exception>
-#include <fstream>
 #include <memory>
+#include <mutex>
+#include <random>
 #include <thread>
 
 #include "builder/backdrop.h"
@@ -51,15 +55,110 @@ std::string GroupName(size_t index) { return "group " + std::to_string(index + 1
 
 }  // namespace
 
-Bytes ReadWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+FileDescriptor& FileDescriptor::operator=(FileDescriptor&& other) noexcept {
+  if (this != &other) {
+    if (fd_ >= 0) close(fd_);
+    fd_ = other.release();
+  }
+  return *this;
+}
+
+FileDescriptor::~FileDescriptor() {
+  if (fd_ >= 0) close(fd_);
+}
+
+namespace {
+
+const uint64_t MaxSourceSize = 0xFFFFFFFFull;  // the size field is a u32
+const size_t PieceSize = 1u << 20;
+
+std::string Reason() { return std::strerror(errno); }
+
+// Why the file `st` describes cannot be a source, or "".
+std::string SourceFault(const std::string& path, const struct stat& st) {
+  const char* kind = S_ISREG(st.st_mode)                          ? nullptr
+                     : S_ISDIR(st.st_mode)                        ? "a folder"
+                     : S_ISFIFO(st.st_mode)                       ? "a FIFO"
+                     : S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) ? "a device"
+                     : S_ISSOCK(st.st_mode)                       ? "a socket"
+                                                                  : "something other";
+  if (kind) return "'" + path + "' is " + kind + ", not a file";
+  if ((uint64_t)st.st_size > MaxSourceSize)
+    return "'" + path + "' has " + std::to_string((uint64_t)st.st_size) +
+           " bytes; a package holds files of less than 4 GiB";
+  return "";
+}
+
+[[noreturn]] void OpenFailed(const std::string& path) {
+  if (errno == ENOENT) throw BuildError("file not found: " + path);
+  throw BuildError("cannot open '" + path + "': " + Reason());
+}
+
+// Reads exactly `n` bytes at `offset`; a file that ends sooner was cut
+// since it was measured.
+void ReadExactly(int fd, const std::string& path, uint64_t offset, u8* out, size_t n) {
+  while (n) {
+    ssize_t r = pread(fd, out, n, (off_t)offset);
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0) throw BuildError("cannot read '" + path + "': " + Reason());
+    if (r == 0) throw BuildError("'" + path + "' became shorter while it was read");
+    out += r;
+    n -= (size_t)r;
+    offset += (uint64_t)r;
+  }
+}
+
+void WriteAll(int fd, const u8* data, size_t n, const std::string& what) {
+  while (n) {
+    ssize_t r = write(fd, data, n);
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) throw BuildError("cannot write " + what + ": " + Reason());
+    data += r;
+    n -= (size_t)r;
+  }
+}
+
+}  // namespace
+
+u32 CheckSourceFile(const std::string& path) {
   struct stat st;
-  if (!in || stat(path.c_str(), &st) != 0)
-    throw BuildError("cannot open '" + path + "': " + std::strerror(errno));
-  if (S_ISDIR(st.st_mode)) throw BuildError("'" + path + "' is a folder, not a file");
-  Bytes data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) throw BuildError("cannot read '" + path + "'");
+  if (stat(path.c_str(), &st) != 0) OpenFailed(path);
+  std::string fault = SourceFault(path, st);
+  if (!fault.empty()) throw BuildError(fault);
+  return (u32)st.st_size;
+}
+
+FileDescriptor OpenSourceFile(const std::string& path, u32* size) {
+  // Checked before opening: opening a device can have effects of its own.
+  CheckSourceFile(path);
+  FileDescriptor fd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (fd.get() < 0) OpenFailed(path);
+  struct stat st;
+  if (fstat(fd.get(), &st) != 0) throw BuildError("cannot read '" + path + "': " + Reason());
+  std::string fault = SourceFault(path, st);
+  if (!fault.empty()) throw BuildError(fault);
+  *size = (u32)st.st_size;
+  return fd;
+}
+
+Bytes ReadWholeFile(const std::string& path) {
+  u32 size;
+  FileDescriptor fd = OpenSourceFile(path, &size);
+  Bytes data(size);
+  ReadExactly(fd.get(), path, 0, data.data(), size);
   return data;
+}
+
+void ReadInPieces(const std::string& path, const std::function<bool(const u8*, size_t)>& take) {
+  u32 size;
+  FileDescriptor fd = OpenSourceFile(path, &size);
+  Bytes piece(std::min<size_t>(size, PieceSize));
+  for (uint64_t at = 0; at < size;) {
+    size_t n = (size_t)std::min<uint64_t>(piece.size(), size - at);
+    ReadExactly(fd.get(), path, at, piece.data(), n);
+    at += n;
+    if (!take(piece.data(), n)) return;
+  }
 }
 
 Bytes EncodeLayout(const Layout& l) {
@@ -155,11 +254,11 @@ Bytes EncodeEntry(const FileEntry& e, const StreamInfo& s) {
   }
   u32 strings = e.destination == DestCustom ? EntryPackageStrings + 1 : EntryPackageStrings;
   for (u32 i = 0; i < strings; ++i) {
-    CheckNoNul(e.strings[i], "entry string " + std::to_string(i) + " of " + e.origin);
+    CheckNoNul(e.strings[i], Describe(e) + ": entry string " + std::to_string(i));
     PutString(out, e.strings[i]);
   }
   if (out.size() > EntryMaxLength)
-    throw BuildError("the entry of " + e.origin + " is longer than 65,535 bytes");
+    throw BuildError(Describe(e) + ": the entry of '" + e.strings[0] + "' is longer than 65,535 bytes");
   WriteU16(out.data() + EntryLength, (u16)out.size());
   return out;
 }
@@ -201,85 +300,334 @@ Bytes EncodeRecord(u16 type, const Bytes& payload, bool compress, int level) {
   return out;
 }
 
-PackedData PackFiles(const Project& project) {
-  struct Job {
-    size_t group, entry;
-    const FileEntry* e;
-  };
-  std::vector<Job> jobs;
-  PackedData packed;
-  packed.groups.resize(project.groups.size());
-  for (size_t g = 0; g < project.groups.size(); ++g) {
-    packed.groups[g].resize(project.groups[g].files.size());
-    for (size_t i = 0; i < project.groups[g].files.size(); ++i)
-      jobs.push_back({g, i, &project.groups[g].files[i]});
+namespace {
+
+using Compressor = std::unique_ptr<libdeflate_compressor, void (*)(libdeflate_compressor*)>;
+
+Compressor NewCompressor(int level) {
+  return Compressor(libdeflate_alloc_compressor(level), libdeflate_free_compressor);
+}
+
+// A block of memory that grows and is never filled in advance: pages count
+// only once something is written to them.
+class Buffer {
+ public:
+  u8* Reserve(size_t n) {
+    if (n > capacity_) {
+      data_.reset(new u8[n]);
+      capacity_ = n;
+    }
+    return data_.get();
   }
-  std::vector<std::exception_ptr> failures(jobs.size());
-  std::atomic<size_t> next{0};
-  auto work = [&]() {
-    std::unique_ptr<libdeflate_compressor, void (*)(libdeflate_compressor*)> c(
-        libdeflate_alloc_compressor(project.compressionLevel), libdeflate_free_compressor);
-    for (size_t j; (j = next++) < jobs.size();) {
-      try {
-        if (!c) throw BuildError("cannot set up compression");
-        const FileEntry& e = *jobs[j].e;
-        PackedStream& out = packed.groups[jobs[j].group][jobs[j].entry];
-        if (e.data.kind == FileData::None) {
-          out.info.size = e.sizeWithoutData;
-          out.info.checksum = e.checksumWithoutData;
-          continue;
+  u8* data() const { return data_.get(); }
+
+ private:
+  std::unique_ptr<u8[]> data_;
+  size_t capacity_ = 0;
+};
+
+// zlib's inflate, used to find block boundaries in raw deflate data.
+class BlockFinder {
+ public:
+  BlockFinder() : ready_(inflateInit2(&z_, -15) == Z_OK) {}
+  ~BlockFinder() {
+    if (ready_) inflateEnd(&z_);
+  }
+  BlockFinder(const BlockFinder&) = delete;
+  BlockFinder& operator=(const BlockFinder&) = delete;
+
+  // In the raw deflate data `data`: the bit at which its final block begins
+  // and the number of padding bits behind that block's end. With Z_BLOCK,
+  // inflate stops behind every block and reports the bits it left unused in
+  // the last byte it took.
+  void FindFinalBlock(const u8* data, size_t n, uint64_t* headerBit, unsigned* padding) {
+    if (!ready_) throw BuildError("cannot set up zlib's inflate");
+    inflateReset(&z_);
+    z_.next_in = const_cast<u8*>(data);
+    z_.avail_in = (uInt)n;
+    uint64_t header = 0;  // the first block starts at bit 0
+    for (;;) {
+      z_.next_out = scratch_;
+      z_.avail_out = sizeof scratch_;
+      int r = inflate(&z_, Z_BLOCK);
+      if (r != Z_OK && r != Z_BUF_ERROR) break;
+      if (z_.data_type & 128) {  // behind a block
+        unsigned unused = (unsigned)z_.data_type & 7;
+        if (z_.data_type & 64) {  // ... the final one
+          if (z_.avail_in != 0) break;
+          *headerBit = header;
+          *padding = unused;
+          return;
         }
-        Bytes read;
-        if (e.data.kind == FileData::Path) {
-          try {
-            read = ReadWholeFile(e.data.path);
-          } catch (const BuildError& error) {
-            throw BuildError(std::string(error.what()) + " (source of " + e.origin + ")");
-          }
-        }
-        const Bytes& content = e.data.kind == FileData::Path ? read : e.data.bytes;
-        if (content.size() > 0xFFFFFFFFu)
-          throw BuildError(e.origin + ": files of 4 GB or more cannot be packed");
-        out.info.size = (u32)content.size();
-        out.info.checksum = RotateAddSum(0, content.data(), content.size());
-        if (content.empty()) continue;  // packed size 0: nothing to inflate
-        out.stream.resize(libdeflate_zlib_compress_bound(c.get(), content.size()));
-        size_t n = libdeflate_zlib_compress(c.get(), content.data(), content.size(),
-                                            out.stream.data(), out.stream.size());
-        if (n == 0) throw BuildError(e.origin + ": compression failed");
-        out.stream.resize(n);
-        out.stream.shrink_to_fit();
-      } catch (...) {
-        failures[j] = std::current_exception();
+        header = (uint64_t)(n - z_.avail_in) * 8 - unused;
+      } else if (r == Z_BUF_ERROR && z_.avail_in == 0) {
+        break;
       }
     }
-  };
-  unsigned threads = project.threads ? project.threads : std::thread::hardware_concurrency();
-  threads = std::max(1u, std::min<unsigned>(threads, (unsigned)std::max<size_t>(jobs.size(), 1)));
-  std::vector<std::thread> pool;
-  for (unsigned t = 1; t < threads; ++t) pool.emplace_back(work);
-  work();
-  for (std::thread& t : pool) t.join();
-  for (const std::exception_ptr& f : failures)
-    if (f) std::rethrow_exception(f);  // the first failure in package order
+    throw BuildError("internal error: the compressed data of a piece cannot be joined to the next");
+  }
 
-  // Offsets in package order: the setup program reads the streams of a group
-  // front to back and never goes back to an earlier volume.
-  uint64_t at = 0;
-  for (auto& group : packed.groups)
-    for (PackedStream& s : group) {
-      s.info.packed = (u32)s.stream.size();
-      s.info.offset = (u32)at;
-      at += s.stream.size();
-      if (at > 0xFFFFFFFFu) throw BuildError("the compressed data exceeds 4 GB");
+ private:
+  z_stream z_{};
+  bool ready_;
+  u8 scratch_[1 << 16];
+};
+
+// A file entry with data.
+struct Job {
+  size_t group, entry;
+  const FileEntry* e;
+  u32 size;
+};
+
+// A piece of one file, compressed on its own. A file of one piece is one
+// zlib stream as libdeflate makes it; the pieces of a larger file are raw
+// deflate data joined into one stream: the zlib header in front of the
+// first, every final-block bit but the last cleared and an empty stored
+// block behind each piece that does not end on a byte boundary (so that the
+// next starts on one), the Adler-32 of the whole file behind the last.
+struct Piece {
+  size_t job;
+  uint64_t offset;  // in the file
+  size_t length;
+  bool first, last;
+};
+
+// A piece in memory between reading and writing.
+struct Slot {
+  Buffer input, output;
+  const u8* data = nullptr;  // the piece's bytes (in `input` or the entry)
+  size_t packed = 0;         // bytes in `output`
+  bool done = false;
+  std::exception_ptr failure;
+};
+
+// Reads and compresses piece `p` into `slot`.
+void CompressPiece(const Piece& p, const Job& job, const Bytes& zlibHeader, libdeflate_compressor* c,
+                   BlockFinder& finder, Slot& slot) {
+  const FileEntry& e = *job.e;
+  try {
+    if (!c) throw BuildError("cannot set up compression");
+    if (e.data.kind == FileData::Path) {
+      u32 size;
+      FileDescriptor fd = OpenSourceFile(e.data.path, &size);
+      if (size != job.size)
+        throw BuildError("'" + e.data.path + "' changed while the installer was being built");
+      u8* in = slot.input.Reserve(p.length);
+      ReadExactly(fd.get(), e.data.path, p.offset, in, p.length);
+      slot.data = in;
+    } else {
+      slot.data = e.data.bytes.data() + p.offset;
     }
+    if (p.first && p.last) {
+      size_t bound = libdeflate_zlib_compress_bound(c, p.length);
+      slot.packed = libdeflate_zlib_compress(c, slot.data, p.length, slot.output.Reserve(bound), bound);
+      if (slot.packed == 0) throw BuildError("compression failed");
+      return;
+    }
+    const size_t bound = libdeflate_deflate_compress_bound(c, p.length);
+    u8* out = slot.output.Reserve(zlibHeader.size() + bound + 5);
+    size_t at = 0;
+    if (p.first) {
+      std::memcpy(out, zlibHeader.data(), zlibHeader.size());
+      at = zlibHeader.size();
+    }
+    size_t n = libdeflate_deflate_compress(c, slot.data, p.length, out + at, bound);
+    if (n == 0) throw BuildError("compression failed");
+    if (!p.last) {
+      uint64_t header;
+      unsigned padding;
+      finder.FindFinalBlock(out + at, n, &header, &padding);
+      out[at + header / 8] &= (u8) ~(1u << (header % 8));
+      // The padding bits are zero: from three on they hold the header of a
+      // stored block, otherwise one more zero byte completes it.
+      if (padding) {
+        static const u8 empty[] = {0, 0, 0xFF, 0xFF};
+        if (padding < 3) out[at + n++] = 0;
+        std::memcpy(out + at + n, empty, sizeof empty);
+        n += sizeof empty;
+      }
+    }
+    slot.packed = at + n;
+  } catch (const BuildError& error) {
+    throw BuildError(Describe(e) + ": " + error.what());
+  }
+}
+
+// An unnamed file in `folder` for the data area: it vanishes with the
+// process, whatever happens.
+FileDescriptor CreateSpool(const std::string& folder) {
+  FileDescriptor fd(open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
+  if (fd.get() >= 0) return fd;
+  if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+    throw BuildError("cannot create a temporary file in '" + folder + "': " + Reason());
+  std::string path;
+  fd = CreateExclusive(folder + "/setrunc-data", &path);
+  unlink(path.c_str());
+  return fd;
+}
+
+}  // namespace
+
+FileDescriptor CreateExclusive(const std::string& path, std::string* temporary) {
+  static const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  std::random_device random;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string name = path + ".";
+    for (int i = 0; i < 6; ++i) name += letters[random() % (sizeof letters - 1)];
+    name += ".part";
+    int fd = open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      *temporary = name;
+      return FileDescriptor(fd);
+    }
+    if (errno != EEXIST) break;
+  }
+  throw BuildError("cannot create a file beside '" + path + "': " + Reason());
+}
+
+PackedData PackFiles(const Project& project, const std::string& folder) {
+  PackedData packed;
+  packed.groups.resize(project.groups.size());
+  std::vector<Job> jobs;
+  std::vector<Piece> pieces;
+  const size_t chunk = std::max<size_t>(project.chunkSize, 1);
+  for (size_t g = 0; g < project.groups.size(); ++g) {
+    packed.groups[g].resize(project.groups[g].files.size());
+    for (size_t i = 0; i < project.groups[g].files.size(); ++i) {
+      const FileEntry& e = project.groups[g].files[i];
+      StreamInfo& info = packed.groups[g][i];
+      if (e.data.kind == FileData::None) {
+        info.size = e.sizeWithoutData;
+        info.checksum = e.checksumWithoutData;
+        continue;
+      }
+      u32 size;
+      if (e.data.kind == FileData::Path) {
+        try {
+          size = CheckSourceFile(e.data.path);
+        } catch (const BuildError& error) {
+          throw BuildError(Describe(e) + ": " + error.what());
+        }
+      } else {
+        if (e.data.bytes.size() > MaxSourceSize)
+          throw BuildError(Describe(e) + ": a package holds files of less than 4 GiB");
+        size = (u32)e.data.bytes.size();
+      }
+      packed.inputBytes += size;
+      if (size == 0) continue;  // packed size 0: nothing to inflate
+      jobs.push_back({g, i, &e, size});
+      for (uint64_t at = 0; at < size; at += chunk)
+        pieces.push_back({jobs.size() - 1, at, (size_t)std::min<uint64_t>(chunk, size - at), at == 0,
+                          at + chunk >= size});
+    }
+  }
+  packed.spool = CreateSpool(folder);
+  const Bytes empty = ZlibCompress((const u8*)"", 0, project.compressionLevel);
+  const Bytes zlibHeader(empty.begin(), empty.begin() + 2);  // the same as for one piece
+
+  // Workers take the pieces in order, at most `window` ahead of the writer
+  // (this thread), which puts them into the spool in order.
+  unsigned threads = project.threads ? project.threads : std::thread::hardware_concurrency();
+  threads = std::max(1u, std::min<unsigned>(threads, (unsigned)std::max<size_t>(pieces.size(), 1)));
+  const size_t window = 2 * (size_t)threads;
+  std::vector<Slot> slots(window);
+  std::mutex mutex;
+  std::condition_variable changed;
+  size_t next = 0, written = 0;
+  bool stop = false;
+  auto work = [&]() {
+    Compressor c = NewCompressor(project.compressionLevel);
+    BlockFinder finder;
+    for (;;) {
+      size_t i;
+      {
+        std::unique_lock<std::mutex> lock(mutex);
+        changed.wait(lock, [&] { return stop || next >= pieces.size() || next < written + window; });
+        if (stop || next >= pieces.size()) return;
+        i = next++;
+      }
+      Slot& slot = slots[i % window];
+      try {
+        CompressPiece(pieces[i], jobs[pieces[i].job], zlibHeader, c.get(), finder, slot);
+      } catch (...) {
+        slot.failure = std::current_exception();
+      }
+      {
+        std::lock_guard<std::mutex> lock(mutex);
+        slot.done = true;
+      }
+      changed.notify_all();
+    }
+  };
+  // Stops and joins the workers however this function is left.
+  struct Pool {
+    std::vector<std::thread> threads;
+    std::function<void()> halt;
+    ~Pool() {
+      halt();
+      for (std::thread& t : threads) t.join();
+    }
+  } pool{{}, [&] {
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      stop = true;
+    }
+    changed.notify_all();
+  }};
+  for (unsigned t = 0; t < threads && !pieces.empty(); ++t) pool.threads.emplace_back(work);
+
+  uint64_t at = 0;  // bytes in the spool
+  u32 checksum = 0, adler = 1;
+  for (size_t i = 0; i < pieces.size(); ++i) {
+    Slot& slot = slots[i % window];
+    {
+      std::unique_lock<std::mutex> lock(mutex);
+      changed.wait(lock, [&] { return slot.done; });
+    }
+    if (slot.failure) std::rethrow_exception(slot.failure);  // the first failure in package order
+    const Piece& p = pieces[i];
+    const Job& job = jobs[p.job];
+    StreamInfo& info = packed.groups[job.group][job.entry];
+    if (p.first) {
+      info.offset = (u32)at;
+      checksum = 0;
+      adler = 1;
+    }
+    checksum = RotateAddSum(checksum, slot.data, p.length);
+    const bool joined = !(p.first && p.last);
+    if (joined) adler = libdeflate_adler32(adler, slot.data, p.length);
+    WriteAll(packed.spool.get(), slot.output.data(), slot.packed, "a temporary file in '" + folder + "'");
+    at += slot.packed;
+    if (p.last) {
+      if (joined) {
+        const u8 trailer[4] = {(u8)(adler >> 24), (u8)(adler >> 16), (u8)(adler >> 8), (u8)adler};
+        WriteAll(packed.spool.get(), trailer, sizeof trailer, "a temporary file in '" + folder + "'");
+        at += sizeof trailer;
+      }
+      info.size = job.size;
+      info.checksum = checksum;
+      info.packed = (u32)std::min<uint64_t>(at - info.offset, 0xFFFFFFFFu);
+    }
+    if (at > 0xFFFFFFFFu) throw BuildError("the compressed data exceeds 4 GB");
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      slot.done = false;
+      ++written;
+    }
+    changed.notify_all();
+  }
   packed.total = at;
+
   // An entry without data points into data that exists: the setup program
   // seeks to the offset of every entry, and an offset behind the last byte
   // would send it looking for a data volume that is not there.
+  uint64_t end = 0;
   for (auto& group : packed.groups)
-    for (PackedStream& s : group)
-      if (s.info.packed == 0) s.info.offset = at ? (u32)std::min<uint64_t>(s.info.offset, at - 1) : 0;
+    for (StreamInfo& s : group) {
+      if (s.packed) end = (uint64_t)s.offset + s.packed;
+      else s.offset = at ? (u32)std::min<uint64_t>(end, at - 1) : 0;
+    }
   return packed;
 }
 
@@ -362,8 +710,8 @@ Installer AssembleInstaller(const Project& project, const Bytes& stub, const Pac
       const FileEntry& e = group.files[i];
       if (e.state & EntryStateUninstaller) needsUninstaller = true;
       if (e.destination == DestCustom && e.strings[EntryCustomFolderString].empty())
-        throw BuildError(e.origin + ": the custom destination needs a folder");
-      Bytes entry = EncodeEntry(e, data.groups[g][i].info);
+        throw BuildError(Describe(e) + ": the custom destination needs a folder");
+      Bytes entry = EncodeEntry(e, data.groups[g][i]);
       Append(list, entry);
     }
     if (!CheckFileList({list.data(), (u32)list.size()}))
@@ -406,25 +754,12 @@ Installer AssembleInstaller(const Project& project, const Bytes& stub, const Pac
   if (FindMarkerLikeTheLoader(head) != (long)stub.size())
     throw BuildError("internal error: the marker is not found where it was written");
 
-  std::vector<uint64_t> sizes{first};
+  out.parts = {first};
   for (uint64_t left = total - first; left;) {
     uint64_t n = std::min<uint64_t>(left, project.volumeSize - VolumeLengthSize);
-    sizes.push_back(n);
+    out.parts.push_back(n);
     left -= n;
   }
-  out.parts.resize(sizes.size());
-  for (size_t k = 0; k < sizes.size(); ++k) out.parts[k].reserve(sizes[k]);
-  size_t part = 0;
-  for (const auto& group : data.groups)
-    for (const PackedStream& s : group) {
-      size_t at = 0;
-      while (at < s.stream.size()) {
-        while (out.parts[part].size() == sizes[part]) ++part;
-        size_t n = std::min<size_t>(s.stream.size() - at, sizes[part] - out.parts[part].size());
-        Append(out.parts[part], s.stream.data() + at, n);
-        at += n;
-      }
-    }
   return out;
 }
 
@@ -438,54 +773,86 @@ std::string VolumePath(const std::string& programPath, unsigned k) {
   return programPath + extension;
 }
 
+std::string FolderOf(const std::string& path) {
+  size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
 namespace {
 
-void WriteFileBytes(const std::string& path, const std::vector<const Bytes*>& pieces) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out) {
-    std::string final = path.substr(0, path.size() - 5);  // without ".part"
-    throw BuildError("cannot create '" + final + "': " + std::strerror(errno));
+// Copies `n` bytes from offset `at` of `from` to the position of `to`: in
+// the kernel where it can, through a buffer where it cannot.
+void CopyRange(int from, uint64_t at, uint64_t n, int to, const std::string& what) {
+  off_t offset = (off_t)at;
+  while (n) {
+    ssize_t r = copy_file_range(from, &offset, to, nullptr, (size_t)std::min<uint64_t>(n, 1u << 30), 0);
+    if (r > 0) {
+      n -= (uint64_t)r;
+      continue;
+    }
+    if (r < 0 && errno == EINTR) continue;
+    if (r == 0 || errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP ||
+        errno == EBADF)
+      break;
+    throw BuildError("cannot write " + what + ": " + Reason());
   }
-  for (const Bytes* b : pieces) out.write((const char*)b->data(), (std::streamsize)b->size());
-  out.close();
-  if (!out) throw BuildError("cannot write '" + path + "'");
+  Bytes buffer(std::min<uint64_t>(n, PieceSize));
+  while (n) {
+    size_t chunk = (size_t)std::min<uint64_t>(n, buffer.size());
+    ReadExactly(from, "the temporary data", (uint64_t)offset, buffer.data(), chunk);
+    WriteAll(to, buffer.data(), chunk, what);
+    offset += (off_t)chunk;
+    n -= chunk;
+  }
 }
 
 bool Exists(const std::string& path) {
   struct stat st;
-  return stat(path.c_str(), &st) == 0;
+  return lstat(path.c_str(), &st) == 0;
 }
 
 }  // namespace
 
-std::vector<std::string> WriteInstaller(const Installer& installer,
+std::vector<std::string> WriteInstaller(const Installer& installer, const PackedData& data,
                                         const std::string& programPath) {
-  std::vector<std::pair<std::string, std::string>> written;  // temporary, final
+  struct Output {
+    std::string temporary, path;
+  };
+  std::vector<Output> outputs;
   auto discard = [&]() {
-    for (auto& w : written) std::remove(w.first.c_str());
+    for (const Output& o : outputs) unlink(o.temporary.c_str());
   };
   try {
-    std::string temp = programPath + ".part";
-    written.push_back({temp, programPath});
-    WriteFileBytes(temp, {&installer.head, &installer.parts[0]});
-    std::vector<Bytes> words(installer.parts.size());
-    for (size_t k = 1; k < installer.parts.size(); ++k) {
-      std::string path = VolumePath(programPath, (unsigned)k);
-      if (path == programPath)
+    uint64_t at = 0;
+    for (size_t k = 0; k < installer.parts.size(); ++k) {
+      std::string path = k ? VolumePath(programPath, (unsigned)k) : programPath;
+      if (k && path == programPath)
         throw BuildError("the output name '" + programPath + "' is the name of a data volume");
-      PutU32(words[k], (u32)installer.parts[k].size());
-      written.push_back({path + ".part", path});
-      WriteFileBytes(path + ".part", {&words[k], &installer.parts[k]});
+      Output o{"", path};
+      FileDescriptor fd = CreateExclusive(path, &o.temporary);
+      outputs.push_back(o);
+      const std::string what = "'" + path + "'";
+      if (k == 0) {
+        WriteAll(fd.get(), installer.head.data(), installer.head.size(), what);
+      } else {
+        Bytes length;
+        PutU32(length, (u32)installer.parts[k]);
+        WriteAll(fd.get(), length.data(), length.size(), what);
+      }
+      CopyRange(data.spool.get(), at, installer.parts[k], fd.get(), what);
+      at += installer.parts[k];
+      if (close(fd.release()) != 0) throw BuildError("cannot write " + what + ": " + Reason());
     }
   } catch (...) {
     discard();
     throw;
   }
-  for (auto& w : written) {
-    if (std::rename(w.first.c_str(), w.second.c_str()) != 0) {
-      std::string reason = std::strerror(errno);
-      discard();
-      throw BuildError("cannot write '" + w.second + "': " + reason);
+  for (size_t i = 0; i < outputs.size(); ++i) {
+    if (std::rename(outputs[i].temporary.c_str(), outputs[i].path.c_str()) != 0) {
+      std::string reason = Reason();
+      for (size_t j = i; j < outputs.size(); ++j) unlink(outputs[j].temporary.c_str());
+      throw BuildError("cannot write '" + outputs[i].path + "': " + reason);
     }
   }
   // Volumes left from an earlier, larger build would never be read but
@@ -502,17 +869,15 @@ std::vector<std::string> WriteInstaller(const Installer& installer,
 
 BuildSummary BuildInstaller(const Project& project, const Bytes& stub,
                             const std::string& programPath) {
-  PackedData data = PackFiles(project);
+  CheckStub(stub);  // before the files are compressed
+  PackedData data = PackFiles(project, FolderOf(programPath));
   Installer installer = AssembleInstaller(project, stub, data);
   BuildSummary summary;
-  for (size_t g = 0; g < project.groups.size(); ++g)
-    for (size_t i = 0; i < project.groups[g].files.size(); ++i) {
-      ++summary.files;
-      summary.inputBytes += data.groups[g][i].info.size;
-    }
+  for (const Group& group : project.groups) summary.files += group.files.size();
+  summary.inputBytes = data.inputBytes;
   summary.dataBytes = data.total;
   summary.volumes = (unsigned)installer.parts.size() - 1;
-  summary.removedVolumes = WriteInstaller(installer, programPath);
+  summary.removedVolumes = WriteInstaller(installer, data, programPath);
   return summary;
 }
 

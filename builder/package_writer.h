@@ -3,6 +3,7 @@
 // area, split into data volumes when the project asks for it.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -31,25 +32,68 @@ Bytes EncodeRecord(u16 type, const Bytes& payload, bool compress, int level);
 // An RFC 1950 stream of `data` at libdeflate level 0 to 12.
 Bytes ZlibCompress(const u8* data, size_t size, int level);
 
-// The compressed data of the file entries of all groups, in package order.
-struct PackedStream {
-  StreamInfo info;
-  Bytes stream;
+// An open file descriptor, closed when it goes.
+class FileDescriptor {
+ public:
+  FileDescriptor() = default;
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  FileDescriptor(FileDescriptor&& other) noexcept : fd_(other.release()) {}
+  FileDescriptor& operator=(FileDescriptor&& other) noexcept;
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  ~FileDescriptor();
+  int get() const { return fd_; }
+  int release() {
+    int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+
+ private:
+  int fd_ = -1;
 };
+
+// Source files. A source is a regular file (links followed) of less than
+// 4 GiB: folders, FIFOs, devices and sockets are refused before anything is
+// opened or read, so that nothing waits for a writer or reads for ever. The
+// errors name the path; callers add where the path came from.
+
+// The size of the source `path` once it passed those checks.
+u32 CheckSourceFile(const std::string& path);
+// Opens the source `path` without waiting (a FIFO put there since the
+// check cannot hang the build) and checks what was opened the same way.
+FileDescriptor OpenSourceFile(const std::string& path, u32* size);
+// Reads `path` whole, after the checks.
+Bytes ReadWholeFile(const std::string& path);
+// Hands the bytes of `path` to `take` in order, in pieces of at most 1 MiB,
+// until the file ends or `take` returns false. Memory stays at one piece.
+void ReadInPieces(const std::string& path, const std::function<bool(const u8*, size_t)>& take);
+
+// Creates a file of a fresh name beside `path` ("<path>.XXXXXX.part"),
+// exclusively and without following links, and names it in `temporary`.
+FileDescriptor CreateExclusive(const std::string& path, std::string* temporary);
+
+// The compressed data of the file entries of all groups, in package order:
+// the figures of every stream, and the data area itself in an unnamed
+// temporary file, so that memory does not grow with the data.
 struct PackedData {
-  std::vector<std::vector<PackedStream>> groups;  // [group][entry]
-  uint64_t total = 0;                             // bytes of the data area
+  std::vector<std::vector<StreamInfo>> groups;  // [group][entry]
+  uint64_t total = 0;                           // bytes of the data area
+  uint64_t inputBytes = 0;                      // bytes of all files before compression
+  FileDescriptor spool;                         // the data area, bytes 0 to total
 };
-// Reads and compresses every file, on all cores; the result does not depend
-// on the number of threads.
-PackedData PackFiles(const Project& project);
+// Reads and compresses every file on all cores, in pieces of
+// project.chunkSize, with at most two pieces per thread in memory. The
+// spool is made in `folder` (the output's, so that copying it out stays on
+// one file system). The result does not depend on the number of threads.
+PackedData PackFiles(const Project& project, const std::string& folder);
 
 // The installer, ready to be written: `head` is the stub followed by the
-// package up to and including the data length word L0; `parts[0]` is the
-// data in the program file (L0 bytes), `parts[k]` the data of volume k.
+// package up to and including the data length word L0; parts[0] is the
+// number of data bytes in the program file (L0), parts[k] that of volume k.
 struct Installer {
   Bytes head;
-  std::vector<Bytes> parts;
+  std::vector<uint64_t> parts;
   std::vector<u32> recordOffsets;  // file offsets of the record headers
 };
 // Checks the stub (its size and that it holds no copy of the marker where the
@@ -60,11 +104,12 @@ Installer AssembleInstaller(const Project& project, const Bytes& stub, const Pac
 // the file name) replaced by ".D01", ".D02", ...
 std::string VolumePath(const std::string& programPath, unsigned k);
 
-// Writes the program file and its volumes. Every file is written under a
-// temporary name first and renamed when all were written, so that a failure
-// leaves no half-written installer. Data volumes of an earlier build with
-// higher numbers are removed; their paths are returned.
-std::vector<std::string> WriteInstaller(const Installer& installer,
+// Writes the program file and its volumes. Every file is first written under
+// a fresh name beside it, created exclusively (never through a link planted
+// there), and renamed when all were written, so that a failure leaves no
+// half-written installer and no temporary file. Data volumes of an earlier
+// build with higher numbers are removed; their paths are returned.
+std::vector<std::string> WriteInstaller(const Installer& installer, const PackedData& data,
                                         const std::string& programPath);
 
 // Everything: pack, assemble, write.
@@ -78,6 +123,7 @@ struct BuildSummary {
 BuildSummary BuildInstaller(const Project& project, const Bytes& stub,
                             const std::string& programPath);
 
-Bytes ReadWholeFile(const std::string& path);
+// The folder of `path` ("." when it has none).
+std::string FolderOf(const std::string& path);
 
 }  // namespace setrunc

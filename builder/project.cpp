@@ -102,6 +102,54 @@ std::string ToLower(std::string s) {
   return s;
 }
 
+// A name without "." folders: "." and "./" are the destination folder
+// itself, "sub/." is "sub" (after "/" became "\\").
+std::string WithoutDotFolders(const std::string& name) {
+  std::vector<std::string> parts;
+  std::string part;
+  for (size_t i = 0; i <= name.size(); ++i) {
+    if (i < name.size() && name[i] != '\\') {
+      part += name[i];
+      continue;
+    }
+    if (part != ".") parts.push_back(part);
+    part.clear();
+  }
+  if (parts.size() == 1 && parts[0].empty()) return "";
+  std::string out;
+  for (size_t i = 0; i < parts.size(); ++i) out += (i ? "\\" : "") + parts[i];
+  return out;
+}
+
+// A name as Windows compares it: each folder and file name without its
+// trailing dots and spaces (Windows drops them), letters in upper case.
+std::string WindowsNameKey(const std::string& name) {
+  std::string out, part;
+  for (size_t i = 0; i <= name.size(); ++i) {
+    if (i < name.size() && name[i] != '\\') {
+      part += name[i];
+      continue;
+    }
+    while (!part.empty() && (part.back() == '.' || part.back() == ' ')) part.pop_back();
+    out += Cp1252Upper(part) + (i < name.size() ? "\\" : "");
+    part.clear();
+  }
+  return out;
+}
+
+// Whether Windows takes the file or folder name `part` for a device:
+// CON, PRN, AUX, NUL, COM1 to COM9 and LPT1 to LPT9 (the superscript digits
+// 1, 2 and 3 count too), in any case, with any extension.
+bool IsDeviceName(const std::string& part) {
+  std::string base = part.substr(0, part.find('.'));
+  while (!base.empty() && base.back() == ' ') base.pop_back();
+  base = Cp1252Upper(base);
+  if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL") return true;
+  if (base.size() != 4 || (base.compare(0, 3, "COM") != 0 && base.compare(0, 3, "LPT") != 0)) return false;
+  unsigned char digit = (unsigned char)base[3];
+  return (digit >= '1' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3;
+}
+
 class Loader {
  public:
   Loader(std::string name, std::string baseDir, const Defines& defines)
@@ -131,12 +179,29 @@ class Loader {
  private:
   std::vector<std::pair<std::string, const toml::node*>> projectTextNodes_;
 
-  [[noreturn]] void Fail(const toml::node* node, const std::string& key, const std::string& msg) {
+  // "project.toml:12:1": where `node` is, for messages.
+  std::string Where(const toml::node* node) const {
     std::ostringstream s;
     s << name_;
     if (node && node->source().begin.line) s << ":" << node->source().begin.line << ":" << node->source().begin.column;
-    s << ": " << key << ": " << msg;
-    throw BuildError(s.str());
+    return s.str();
+  }
+
+  [[noreturn]] void Fail(const toml::node* node, const std::string& key, const std::string& msg) {
+    throw BuildError(Where(node) + ": " + key + ": " + msg);
+  }
+
+  // Where each entry of the group being read got its name, for the
+  // message about two entries with the same target.
+  struct Naming {
+    std::string key;
+    const toml::node* node;
+  };
+  std::vector<Naming> namings_;
+
+  void AddEntry(Group* group, const FileEntry& e, const toml::node* nameNode, const std::string& nameKey) {
+    group->files.push_back(e);
+    namings_.push_back({nameKey, nameNode});
   }
 
   static std::string Sub(const std::string& path, const std::string& key) {
@@ -290,9 +355,17 @@ class Loader {
     return Resolve(p);
   }
 
+  // A source file checked before anything reads it (a regular file of less
+  // than 4 GiB).
+  void CheckSource(const std::string& file, const toml::node* n, const std::string& key) {
+    try {
+      CheckSourceFile(file);
+    } catch (const BuildError& e) {
+      Fail(n, key, e.what());
+    }
+  }
+
   Bytes ReadSource(const std::string& file, const toml::node* n, const std::string& key) {
-    struct stat st;
-    if (stat(file.c_str(), &st) != 0) Fail(n, key, "file not found: " + file);
     try {
       return ReadWholeFile(file);
     } catch (const BuildError& e) {
@@ -434,6 +507,8 @@ void Loader::CheckName(const std::string& name, const toml::node* n, const std::
     for (unsigned char c : part)
       if (c < 32 || std::strchr("<>:\"|?*", c))
         Fail(n, key, "'" + name + "' has a character Windows does not allow in file names");
+    if (IsDeviceName(part))
+      Fail(n, key, "'" + name + "': Windows takes '" + part + "' for a device, not a file or folder name");
   }
 }
 
@@ -536,7 +611,10 @@ void Loader::ReadFiles(const toml::table& t, const std::string& path, Group* gro
 
   // The files the entry stands for.
   std::optional<std::string> name = Text(t, "name", path);
-  if (name) std::replace(name->begin(), name->end(), '/', '\\');
+  if (name) {
+    std::replace(name->begin(), name->end(), '/', '\\');
+    *name = WithoutDotFolders(*name);
+  }
   std::optional<std::string> source = SourcePath(t, "source", path);
   const toml::node* sourceNode = t.get("source");
   const bool folderEntry = flags & FileFlagFolderEntry;
@@ -545,12 +623,14 @@ void Loader::ReadFiles(const toml::table& t, const std::string& path, Group* gro
       Fail(&t, path, "needs 'source' (only folder and source-folder entries go without)");
     if (!name) Fail(&t, path, "needs 'name'");
     FileEntry e = base;
-    if (folderEntry && name->back() != '\\') *name += '\\';
+    if (folderEntry && !name->empty() && name->back() != '\\') *name += '\\';
     CheckName(*name, t.get("name"), Sub(path, "name"), folderEntry);
     e.strings[0] = *name;
+    e.origin = Sub(path, "name");
+    e.location = Where(t.get("name"));
     if (versionFromFile) Fail(t.get("version"), Sub(path, "version"), "\"file\" needs a source");
     if (times && !base.times[0]) Fail(t.get("times"), Sub(path, "times"), "true needs a source");
-    group->files.push_back(e);
+    AddEntry(group, e, t.get("name"), Sub(path, "name"));
     return;
   }
   if (folderEntry) Fail(sourceNode, Sub(path, "source"), "a folder entry has no source");
@@ -623,40 +703,49 @@ void Loader::ReadFiles(const toml::table& t, const std::string& path, Group* gro
     walk(*source, "");
     if (found.empty()) Fail(sourceNode, Sub(path, "source"), "the folder " + *source + " holds no file");
   } else {
-    struct stat st;
-    if (stat(source->c_str(), &st) != 0) Fail(sourceNode, Sub(path, "source"), "file not found: " + *source);
     found.push_back({*source, source->substr(source->find_last_of('/') + 1)});
   }
 
+  const std::string sourceKey = Sub(path, "source");
   for (const Found& f : found) {
+    CheckSource(f.path, sourceNode, sourceKey);
     FileEntry e = base;
+    e.origin = sourceKey;
+    e.location = Where(sourceNode);
     std::string target;
     if (many) {
       std::string rel = f.relative;
       std::replace(rel.begin(), rel.end(), '/', '\\');
       std::string prefix = name.value_or("");
       if (!prefix.empty() && prefix.back() != '\\') prefix += '\\';
-      target = prefix + Ansi(rel, sourceNode, Sub(path, "source"));
-      e.origin = path + " (" + f.path + ")";
+      target = prefix + Ansi(rel, sourceNode, sourceKey);
     } else {
-      target = name ? *name : Ansi(f.relative, sourceNode, Sub(path, "source"));
+      target = name ? *name : Ansi(f.relative, sourceNode, sourceKey);
     }
-    CheckName(target, name ? t.get("name") : sourceNode, Sub(path, name ? "name" : "source"), false);
+    CheckName(target, name ? t.get("name") : sourceNode, name ? Sub(path, "name") : sourceKey, false);
     e.strings[0] = target;
-    if (flags & FileFlagSourceFolder) {
-      // Not packed: it lies beside the setup program. Its size still counts.
-      Bytes b = ReadSource(f.path, sourceNode, Sub(path, "source"));
-      e.sizeWithoutData = (u32)b.size();
-      e.checksumWithoutData = RotateAddSum(0, b.data(), b.size());
-    } else {
-      e.data.kind = FileData::Path;
-      e.data.path = f.path;
+    bool hasVersion = true;
+    try {
+      if (flags & FileFlagSourceFolder) {
+        // Not packed: it lies beside the setup program. Its size still counts.
+        u32 sum = 0;
+        uint64_t size = 0;
+        ReadInPieces(f.path, [&](const u8* p, size_t n) {
+          sum = RotateAddSum(sum, p, n);
+          size += n;
+          return true;
+        });
+        e.sizeWithoutData = (u32)size;
+        e.checksumWithoutData = sum;
+      } else {
+        e.data.kind = FileData::Path;
+        e.data.path = f.path;
+      }
+      if (versionFromFile) hasVersion = FindFileVersionInFile(f.path, &e.versionMs, &e.versionLs);
+    } catch (const BuildError& error) {
+      Fail(sourceNode, sourceKey, error.what());
     }
-    if (versionFromFile) {
-      Bytes image = ReadSource(f.path, sourceNode, Sub(path, "source"));
-      if (!FindFileVersion(image, &e.versionMs, &e.versionLs))
-        Fail(t.get("version"), Sub(path, "version"), f.path + " has no version resource");
-    }
+    if (!hasVersion) Fail(t.get("version"), Sub(path, "version"), f.path + " has no version resource");
     if (times) {
       struct stat st;
       if (stat(f.path.c_str(), &st) != 0) Fail(sourceNode, Sub(path, "source"), "file not found: " + f.path);
@@ -664,7 +753,9 @@ void Loader::ReadFiles(const toml::table& t, const std::string& path, Group* gro
                     (uint64_t)st.st_mtim.tv_nsec / 100;
       e.times = {ft, ft, ft};
     }
-    group->files.push_back(e);
+    // A file of a folder or pattern is named by its source.
+    if (name && !many) AddEntry(group, e, t.get("name"), Sub(path, "name"));
+    else AddEntry(group, e, sourceNode, sourceKey);
   }
   (void)groupIndex;
 }
@@ -675,6 +766,7 @@ Group Loader::ReadGroup(const toml::table& t, const std::string& path, const std
                       "uninstaller_log", "uninstaller_log_hex", "file", "licence", "license",
                       "information"});
   Group g;
+  namings_.clear();
   g.displayName = Text(t, "name", path);
   g.secondName = Text(t, "second_name", path);
   g.defaultFolder = Text(t, "folder", path);
@@ -746,14 +838,16 @@ Group Loader::ReadGroup(const toml::table& t, const std::string& path, const std
     FileEntry e;
     e.state = EntryStateUninstaller;
     e.origin = Sub(path, "uninstaller");
+    e.location = Where(t.get("uninstaller"));
     std::replace(uninstaller->begin(), uninstaller->end(), '/', '\\');
+    *uninstaller = WithoutDotFolders(*uninstaller);
     CheckName(*uninstaller, t.get("uninstaller"), e.origin, false);
     e.strings[0] = *uninstaller;
     e.data.kind = FileData::Inline;
     if (log) e.data.bytes = *log;
     Bytes end = EncodeRecordHeader(RecordEndOfTables, 0, 0);
     e.data.bytes.insert(e.data.bytes.end(), end.begin(), end.end());
-    g.files.push_back(e);
+    AddEntry(&g, e, t.get("uninstaller"), e.origin);
   }
   auto warn = [&](const char* key, const std::string& text) {
     const toml::node* n = t.get(key);
@@ -769,21 +863,30 @@ Group Loader::ReadGroup(const toml::table& t, const std::string& path, const std
     warn("flags", "'folder_to_registry' needs 'registry' with a key");
   if ((g.flags & GroupFlagFolderToIni) && !(g.iniFile && g.iniSection && g.iniKey))
     warn("flags", "'folder_to_ini' needs 'ini' with file, section and key");
-  // Two entries for the same target would overwrite each other; Windows file
-  // names do not differ by letter case.
-  std::map<std::string, std::string> targets;
-  for (const FileEntry& e : g.files) {
+  // Two entries for the same target would overwrite each other. Windows
+  // compares names without regard to case and drops trailing dots and
+  // spaces: "a.txt" and "A.TXT." are one file.
+  std::map<std::string, size_t> targets;
+  for (size_t i = 0; i < g.files.size(); ++i) {
+    const FileEntry& e = g.files[i];
     if (e.flags & (FileFlagFolderEntry | FileFlagSourceFolder)) continue;
     std::string name = e.strings[0];
     bool relative = e.destination == DestInstallDir || e.destination == DestDocuments ||
                     e.destination == DestAppData;
     if (!relative) name = name.substr(name.find_last_of('\\') + 1);
     std::string key = std::to_string(e.destination) + "|" +
-                      (e.destination == DestCustom ? ToLower(e.strings[9]) : "") + "|" + ToLower(name);
-    auto [it, fresh] = targets.emplace(key, e.origin);
-    if (!fresh)
-      throw BuildError(name_ + ": " + path + ": " + it->second + " and " + e.origin + " both install '" +
-                       e.strings[0] + "'");
+                      (e.destination == DestCustom ? WindowsNameKey(e.strings[9]) : "") + "|" +
+                      WindowsNameKey(name);
+    auto [it, fresh] = targets.emplace(key, i);
+    if (fresh) continue;
+    const FileEntry& first = g.files[it->second];
+    const Naming& before = namings_[it->second];
+    std::string line = before.node ? std::to_string(before.node->source().begin.line) : "?";
+    std::string other = before.key + " (line " + line + ")";
+    Fail(namings_[i].node, namings_[i].key,
+         e.strings[0] == first.strings[0]
+             ? "'" + e.strings[0] + "' is installed by " + other + " already"
+             : "'" + e.strings[0] + "' is the same file on Windows as '" + first.strings[0] + "' of " + other);
   }
   return g;
 }
@@ -896,17 +999,43 @@ LoadedProject LoadProjectFile(const std::string& path, const Defines& defines) {
   return LoadProjectText(s.str(), path, DirectoryOf(path), defines);
 }
 
-bool FindFileVersion(const Bytes& image, u32* ms, u32* ls) {
-  // VS_FIXEDFILEINFO: signature 0xFEEF04BD, structure version, then the file
-  // version; it is 32-bit aligned inside the version resource.
-  for (size_t i = 0; i + 16 <= image.size(); i += 4) {
-    if (ReadU32(image.data() + i) == 0xFEEF04BDu) {
-      *ms = ReadU32(image.data() + i + 8);
-      *ls = ReadU32(image.data() + i + 12);
-      return true;
+namespace {
+
+// Looks for the VS_FIXEDFILEINFO in `data` at every fourth byte from 0 on:
+// signature 0xFEEF04BD, structure version, then the file version; it is
+// 32-bit aligned inside the version resource. Returns the offset behind the
+// last position looked at.
+size_t ScanForFileVersion(const u8* data, size_t n, bool* found, u32* ms, u32* ls) {
+  size_t i = 0;
+  for (; i + 16 <= n; i += 4) {
+    if (ReadU32(data + i) == 0xFEEF04BDu) {
+      *ms = ReadU32(data + i + 8);
+      *ls = ReadU32(data + i + 12);
+      *found = true;
+      break;
     }
   }
-  return false;
+  return i;
+}
+
+}  // namespace
+
+bool FindFileVersion(const Bytes& image, u32* ms, u32* ls) {
+  bool found = false;
+  ScanForFileVersion(image.data(), image.size(), &found, ms, ls);
+  return found;
+}
+
+bool FindFileVersionInFile(const std::string& path, u32* ms, u32* ls) {
+  bool found = false;
+  Bytes window;  // starts at a multiple of 4 in the file
+  ReadInPieces(path, [&](const u8* p, size_t n) {
+    window.insert(window.end(), p, p + n);
+    size_t done = ScanForFileVersion(window.data(), window.size(), &found, ms, ls);
+    window.erase(window.begin(), window.begin() + (ptrdiff_t)done);
+    return !found;
+  });
+  return found;
 }
 
 }  // namespace setrunc

@@ -31,5 +31,7 @@ LoadedProject LoadProjectText(const std::string& text, const std::string& name,
 // The file version (dwFileVersionMS, dwFileVersionLS) of a Windows program,
 // read from its VS_FIXEDFILEINFO. Returns false when it has none.
 bool FindFileVersion(const Bytes& image, u32* ms, u32* ls);
+// The same for the file `path`, read in pieces.
+bool FindFileVersionInFile(const std::string& path, u32* ms, u32* ls);
 
 }  // namespace setrunc

@@ -1,4 +1,4 @@
-# Windows test programs, run by ctest under Wine (x86_64 build only).
+# Windows test programs, run by ctest under Wine, in both Windows builds.
 set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_SOURCE_DIR}/tests/wine/run-in-wine.sh)
 
 # GoogleTest built from Debian's sources with this toolchain.
@@ -17,8 +17,10 @@ foreach(source ${SETRUN_WINE_TEST_SOURCES})
   target_link_options(${name} PRIVATE -static -static-libgcc -static-libstdc++)
   add_test(NAME wine.${name} COMMAND ${name})
   # One at a time: the tests share the prefix's desktop, and the helpers that
-  # answer message boxes find them by caption.
-  set_tests_properties(wine.${name} PROPERTIES TIMEOUT 300 RESOURCE_LOCK wine_desktop)
+  # answer message boxes find them by caption. The label wine marks the tests
+  # that run Windows programs.
+  set_tests_properties(wine.${name} PROPERTIES TIMEOUT 300 RESOURCE_LOCK wine_desktop
+    LABELS wine)
 endforeach()
 
 include(tests/wine/programs.cmake OPTIONAL)

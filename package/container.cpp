@@ -25,11 +25,6 @@ u32 DataAreaOffset;
 u8* ScanBuffer;
 static u32 ScanBufferSize;
 
-// The most a deflate stream can expand: about 1,032 output bytes per input
-// byte. A decoded length beyond that cannot be produced by the stream and is
-// refused before anything is allocated for it.
-static const u32 MaxDeflateRatio = 1032;
-
 int FindPackageStart(FileHandle file, u32* packageStart) {
   u32 length = FileLength(file);
   u32 window = length < MarkerWindow ? length : MarkerWindow;
@@ -62,8 +57,18 @@ int FindPackageStart(FileHandle file, u32* packageStart) {
   return 0;
 }
 
+// Bytes the package tables hold now (records kept, not the folder buffers).
+static uint64_t HeldTableBytes() {
+  uint64_t held = (uint64_t)LayoutLength + ImageTableLength + BackdropImageLength +
+                  BackdropTitleLength + TitleStyleLength + UninstallerLength;
+  for (const GroupTables& group : Groups)
+    held += (uint64_t)group.recordLength + group.fileListLength + group.registryLength;
+  return held;
+}
+
 int ReadRecordPayload(FileHandle file, const RecordHeader* header, u8** data, u32* length) {
   *data = nullptr;
+  const uint64_t held = HeldTableBytes();
   const int compressed = header->flags & RecordCompressed;
   u32 decoded = header->size;
   u8 word[4];
@@ -77,22 +82,23 @@ int ReadRecordPayload(FileHandle file, const RecordHeader* header, u8** data, u3
   if (length) *length = decoded;
   if (failed) return failed;
   // The payload must lie inside the file; its decoded length must be one the
-  // stream can produce.
+  // stream can produce and the tables can hold.
   u32 position = TellFile(file);
   u32 fileLength = FileLength(file);
   u32 stored = compressed ? header->size - 4 : header->size;
   if (position > fileLength || stored > fileLength - position) return 1;
   if (compressed && decoded / MaxDeflateRatio > stored) return 31;
-  u8* block = nullptr;
-  // Compressed blocks start zeroed: a stream that ends early leaves the rest
-  // of the block unfilled.
-  if (!(compressed ? AllocZeroed(decoded, &block) : AllocBlock(decoded, &block))) return 5;
+  if (held + decoded > MaxTableBytes) return 5;
   if (compressed) {
-    if (InflateToMemory(block, decoded, &file, stored) != InflateOk) {
-      FreeBlock(&block);
-      return 31;
-    }
-  } else if (decoded && ReadPackageData(&file, block, decoded)) {
+    // The block grows with what the stream produces; a stream that ends
+    // short of the stated length, or runs past it, does not decode.
+    int status = InflateRecord(&file, stored, decoded, data);
+    if (status == InflateOk) return 0;
+    return status == InflateNoMemory ? 5 : status == InflateReadError ? 1 : 31;
+  }
+  u8* block = nullptr;
+  if (!AllocBlock(decoded, &block)) return 5;
+  if (decoded && ReadPackageData(&file, block, decoded)) {
     FreeBlock(&block);
     return 1;
   }
@@ -104,15 +110,19 @@ int ReadRecordPayload(FileHandle file, const RecordHeader* header, u8** data, u3
 // not be read is left empty, with length 0.
 static int ReadInto(FileHandle file, const RecordHeader* header, u8** slot, u32* length) {
   FreeBlock(slot);
-  u32 ignored;
-  int error = ReadRecordPayload(file, header, slot, length ? length : &ignored);
-  if (error && length) *length = 0;
+  *length = 0;  // the replaced record no longer counts against the tables
+  int error = ReadRecordPayload(file, header, slot, length);
+  if (error) *length = 0;
   return error;
 }
 
-// A record that fails its structural check is released at once: the tables
-// that stay in place after a failed load hold only checked records.
-static int Reject(u8** slot, u32* length) {
+// Reads a record into its slot and applies the record's structural check. A
+// record that fails it is released at once: the tables that stay in place
+// after a failed load hold only checked records.
+static int ReadChecked(FileHandle file, const RecordHeader* header, u8** slot, u32* length) {
+  int error = ReadInto(file, header, slot, length);
+  if (error) return error;
+  if (CheckRecord(header->type, {*slot, *length})) return 0;
   FreeBlock(slot);
   *length = 0;
   return 31;
@@ -146,9 +156,8 @@ struct LoadState {
 };
 
 static int HandleLayout(FileHandle file, const RecordHeader* header) {
-  int error = ReadInto(file, header, &LayoutRecord, &LayoutLength);
+  int error = ReadChecked(file, header, &LayoutRecord, &LayoutLength);
   if (error) return error;
-  if (!CheckLayoutRecord({LayoutRecord, LayoutLength})) return Reject(&LayoutRecord, &LayoutLength);
   u32 flags = ReadU32(LayoutRecord + LayoutFlags);
   if (flags & LayoutFlagSilent) {
     if (KeepInteractive) WriteU32(LayoutRecord + LayoutFlags, flags & ~LayoutFlagSilent);
@@ -160,10 +169,9 @@ static int HandleLayout(FileHandle file, const RecordHeader* header) {
 static int HandleGroup(FileHandle file, const RecordHeader* header, LoadState* state) {
   if (state->group + 1 >= (i32)MaxGroups) return 31;
   GroupTables* group = &Groups[++state->group];
-  int error = ReadInto(file, header, &group->record, &group->recordLength);
+  int error = ReadChecked(file, header, &group->record, &group->recordLength);
   if (error) return error;
   RecordView record = {group->record, group->recordLength};
-  if (!CheckGroupRecord(record)) return Reject(&group->record, &group->recordLength);
   if (!group->folder && !AllocBlock(PathSize, &group->folder)) return 12;
   DetectInstallDir(record);
   CopyText(group->folder, InstallDir, PathSize);
@@ -176,7 +184,7 @@ static int HandleResolutionList(FileHandle file, const RecordHeader* header,
   u32 length = 0;
   int error = ReadRecordPayload(file, header, &list, &length);
   if (error) return error;
-  if (!CheckResolutionList({list, length})) {
+  if (!CheckRecord(header->type, {list, length})) {
     FreeBlock(&list);
     return 31;
   }
@@ -212,7 +220,7 @@ static int HandleRecord(FileHandle file, const RecordHeader* header, LoadState* 
       state->hasLayout = 1;
       return HandleLayout(file, header);
     case RecordImageTable:
-      return continuation ? 0 : ReadInto(file, header, &ImageTable, &ImageTableLength);
+      return continuation ? 0 : ReadChecked(file, header, &ImageTable, &ImageTableLength);
     case RecordBackdropImage:
       if (continuation) return 0;
       if (state->variantCountdown != 0) {
@@ -220,17 +228,13 @@ static int HandleRecord(FileHandle file, const RecordHeader* header, LoadState* 
         return 0;
       }
       state->variantCountdown = -1;
-      return ReadInto(file, header, &BackdropImage, &BackdropImageLength);
+      return ReadChecked(file, header, &BackdropImage, &BackdropImageLength);
     case RecordBackdropTitle:
-      return ReadInto(file, header, &BackdropTitle, &BackdropTitleLength);
+      return ReadChecked(file, header, &BackdropTitle, &BackdropTitleLength);
     case RecordFileList: {
       if (state->group < 0) return 31;
       GroupTables* group = &Groups[state->group];
-      int error = ReadInto(file, header, &group->fileList, &group->fileListLength);
-      if (error) return error;
-      if (!CheckFileList({group->fileList, group->fileListLength}))
-        return Reject(&group->fileList, &group->fileListLength);
-      return 0;
+      return ReadChecked(file, header, &group->fileList, &group->fileListLength);
     }
     case RecordForcedPage: {
       ForcedPageMode = 1;
@@ -243,17 +247,17 @@ static int HandleRecord(FileHandle file, const RecordHeader* header, LoadState* 
       return 0;
     }
     case RecordTitleStyle:
-      return ReadInto(file, header, &TitleStyle, &TitleStyleLength);
+      return ReadChecked(file, header, &TitleStyle, &TitleStyleLength);
     case RecordGroup:
       return HandleGroup(file, header, state);
     case RecordUninstaller:
-      return ReadInto(file, header, &UninstallerImage, &UninstallerLength);
+      return ReadChecked(file, header, &UninstallerImage, &UninstallerLength);
     case RecordResolutionList:
       return continuation ? 0 : HandleResolutionList(file, header, state);
     case RecordRegistryEntries: {
       if (state->group < 0) return 31;
       GroupTables* group = &Groups[state->group];
-      return ReadInto(file, header, &group->registryEntries, &group->registryLength);
+      return ReadChecked(file, header, &group->registryEntries, &group->registryLength);
     }
     case RecordEndOfTables:
       return HandleEndOfTables(file, state);

@@ -1,6 +1,7 @@
 // Decompression of zlib streams read from the package in bounded chunks.
 #include "package/inflate.h"
 
+#include <string.h>
 #include <zlib.h>
 
 #include "base/user_interface.h"
@@ -78,14 +79,19 @@ static u32 PackedBytes(FileHandle* source, u32 packedSize) {
   return length > position ? length - position : 0;
 }
 
-// The output side of one decompression: a file with its counters, or a
-// memory block.
+// The output side of one decompression: a file with its counters, a fixed
+// memory block, or a block that grows with the output.
 struct InflateOutput {
   FileHandle file;
   u8* window;       // null for memory
   u32 written;
   u32 checksum;
+  u8** block;       // growing block, or null
+  u32 capacity;     // its size so far
+  u32 limit;        // the most it may grow to
 };
+
+static const u32 FirstRecordBlock = 65536;
 
 // 128 b0 + 64 b1 + ... + b7 for the bytes b0 (lowest) to b7 of w: adjacent
 // bytes, then pairs, then quads are combined in their lanes.
@@ -111,10 +117,27 @@ static u32 SumOutput(u32 s, const u8* data, u32 n) {
   return RotateAddSum(s, data, n);
 }
 
+// A growing block that is full is moved into one twice its size (at most
+// the limit), so that memory follows the bytes the stream produces. At the
+// limit nothing changes: a stream with more to give then fails.
+static int Grow(z_stream* z, InflateOutput* out) {
+  if (z->avail_out != 0 || out->capacity == out->limit) return 0;
+  u32 size = out->capacity > out->limit / 2 ? out->limit : out->capacity * 2;
+  u8* larger = nullptr;
+  if (!AllocBlock(size, &larger)) return InflateNoMemory;
+  memcpy(larger, *out->block, out->capacity);
+  FreeBlock(out->block);
+  *out->block = larger;
+  z->next_out = larger + out->capacity;
+  z->avail_out = size - out->capacity;
+  out->capacity = size;
+  return 0;
+}
+
 // Writes out what the window holds. 0 or InflateWriteError. Output into
 // memory has no window; an invalid output file fails like any other write.
 static int Drain(z_stream* z, InflateOutput* out) {
-  if (!out->window) return 0;
+  if (!out->window) return out->block ? Grow(z, out) : 0;
   u32 produced = OutputWindow - z->avail_out;
   if (produced) {
     if (WriteExact(out->file, out->window, produced)) return InflateWriteError;
@@ -164,7 +187,7 @@ int InflateToFile(FileHandle output, FileHandle* source, u32 packedSize, u32* wr
   if (checksum) *checksum = 0;
   if (packedSize == 0) return InflateOk;
   u8* input = nullptr;
-  InflateOutput out = {output, nullptr, 0, 0};
+  InflateOutput out = {output, nullptr, 0, 0, nullptr, 0, 0};
   if (!AllocBlock(InputChunk, &input) || !AllocBlock(OutputWindow, &out.window)) {
     FreeBlock(&input);
     return InflateNoMemory;
@@ -193,7 +216,7 @@ int InflateToMemory(u8* destination, u32 capacity, FileHandle* source, u32 packe
   if (packedSize == 0) return InflateOk;
   u8* input = nullptr;
   if (!AllocBlock(InputChunk, &input)) return InflateNoMemory;
-  InflateOutput out = {InvalidFile, nullptr, 0, 0};
+  InflateOutput out = {InvalidFile, nullptr, 0, 0, nullptr, 0, 0};
   z_stream z = {};
   z.next_out = destination;
   z.avail_out = capacity;
@@ -208,5 +231,41 @@ int InflateToMemory(u8* destination, u32 capacity, FileHandle* source, u32 packe
     inflateEnd(&z);
   }
   FreeBlock(&input);
+  return status;
+}
+
+int InflateRecord(FileHandle* source, u32 packedSize, u32 expected, u8** block) {
+  *block = nullptr;
+  u8* input = nullptr;
+  // The first block is at most 64 KB and never empty: zlib needs somewhere
+  // to write even when nothing is expected.
+  u32 first = expected < FirstRecordBlock ? expected : FirstRecordBlock;
+  if (!AllocBlock(InputChunk, &input) || !AllocBlock(first ? first : 1, block)) {
+    FreeBlock(&input);
+    FreeBlock(block);
+    return InflateNoMemory;
+  }
+  InflateOutput out = {InvalidFile, nullptr, 0, 0, block, first, expected};
+  z_stream z = {};
+  z.next_out = *block;
+  z.avail_out = first;
+  int status = InflateOk;
+  if (packedSize != 0) {
+    int init = inflateInit_(&z, ZlibInterface, (int)sizeof(z_stream));
+    if (init != Z_OK) {
+      RecordFailure(InflateClassMemoryInit, init);
+      status = MapZlibResult(init);
+    } else {
+      status = RunInflate(&z, source, packedSize, input, &out, InflateClassMemory);
+      inflateEnd(&z);
+    }
+  }
+  // Fewer bytes than stated: the stream is not the payload it claims to be.
+  if (status == InflateOk && z.total_out != expected) {
+    RecordFailure(InflateClassMemory, Z_DATA_ERROR);
+    status = InflateDataError;
+  }
+  FreeBlock(&input);
+  if (status != InflateOk) FreeBlock(block);
   return status;
 }

@@ -31,3 +31,8 @@ int ReadPackageData(FileHandle* source, void* buffer, u32 n);
 int InflateToFile(FileHandle output, FileHandle* source, u32 packedSize, u32* written,
                   u32* checksum);
 int InflateToMemory(u8* destination, u32 capacity, FileHandle* source, u32 packedSize);
+// Inflates a record payload of packedSize bytes (0: no stream) into a block
+// allocated here that grows with the output, never beyond `expected` bytes.
+// InflateOk only when the stream ends after exactly `expected` bytes; then
+// *block holds them. On failure *block is null.
+int InflateRecord(FileHandle* source, u32 packedSize, u32 expected, u8** block);

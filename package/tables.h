@@ -44,8 +44,11 @@ struct RecordHeader {
   u16 flags;
   u32 size;
 };
-// 0, or 1 read failure, 5 out of memory, 31 the compressed payload does not
-// decode. `length` (optional) receives the decoded length even on failure.
+// 0, or 1 read failure, 5 out of memory or beyond MaxTableBytes (records.h)
+// with the tables held now, 31 the compressed payload does not decode to
+// exactly its stated length. `length` (optional) receives the decoded length
+// even on failure. A compressed payload's block grows with the bytes its
+// stream produces; the stated length alone never takes memory.
 int ReadRecordPayload(FileHandle file, const RecordHeader* header, u8** data, u32* length);
 // 1 when the package was read completely, 0 otherwise.
 int LoadPackage();

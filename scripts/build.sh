@@ -11,7 +11,7 @@ configure() {  # folder, extra cmake arguments...
 }
 
 configure build/win32 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake"
-cmake --build build/win32 -j "$jobs" --target setrun
+cmake --build build/win32 -j "$jobs"
 configure build/win64 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake"
 cmake --build build/win64 -j "$jobs"
 configure build/native -DSETRUN_STUB_X86="$root/build/win32/setrun.exe" \

@@ -1,6 +1,10 @@
 #!/usr/bin/env bash
 # Builds the demo installer from examples/demo and runs it under Wine in a
 # fresh prefix, then lists what went where. Installs what it needs.
+# The demo uses the builder's default, the 32-bit setup program (the one
+# customers get), and runs it in a 64-bit prefix, as on 64-bit Windows: its
+# files go to "Program Files (x86)" and its HKLM\Software keys below
+# Wow6432Node.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -13,11 +17,11 @@ out=$root/build/demo
 mkdir -p "$out"
 setup=$out/demo-setup.exe
 build/native/setrunc build examples/demo/project.toml -o "$setup" \
-  --stub build/win64/setrun.exe -D HELLO="$root/build/win64/demo_hello.exe"
+  -D HELLO="$root/build/win32/demo_hello.exe"
 echo "== built $setup ($(stat -c %s "$setup") bytes)"
 build/native/setrunc verify "$setup"
 
-export SETRUN_WINEPREFIX=$out/wineprefix
+export SETRUN_WINEPREFIX=$out/wineprefix SETRUN_WINEARCH=win64
 rm -rf "$SETRUN_WINEPREFIX" "$SETRUN_WINEPREFIX.lock"
 echo "== running the installer under Wine (prefix $SETRUN_WINEPREFIX)"
 set +e
@@ -36,11 +40,11 @@ echo "== installed files"
 find "$drive_c" -newer "$SETRUN_WINEPREFIX/.setrun-ready" -type f \
   ! -path '*/windows/*' ! -path '*/users/*/Temp/*' ! -path '*/ProgramData/*' 2>/dev/null \
   | sed "s|$drive_c|C:|" | sort
-echo "== registry"
-WINEPREFIX=$SETRUN_WINEPREFIX WINEDEBUG=-all /usr/lib/wine/wine64 reg query \
-  'HKLM\Software\Setrun Demo' >"$out/reg.txt" 2>&1 || true
-sed -e 's/\r//' "$out/reg.txt" | grep -v '^$' || true
+echo "== registry (as the 32-bit setup program sees it: /reg:32)"
+tests/wine/run-in-wine.sh reg query 'HKLM\Software\Setrun Demo' /reg:32 >"$out/reg.txt" 2>&1 || true
+tr -d '\r' <"$out/reg.txt" | grep -v '^$' || true
+folder=$(tr -d '\r' <"$out/reg.txt" | sed -nE 's/^ +InstallDir +REG_SZ +(.*)$/\1/p')
 echo "== running the installed program"
-tests/wine/run-in-wine.sh 'C:\Program Files\Setrun Demo\hello.exe' || true
+tests/wine/run-in-wine.sh "${folder:-C:\Program Files (x86)\Setrun Demo}\\hello.exe" || true
 WINEPREFIX=$SETRUN_WINEPREFIX /usr/lib/wine/wineserver -k 2>/dev/null || true
 exit $(( rc == 0 ? 0 : 1 ))

@@ -11,16 +11,42 @@ packages=(
   libgtest-dev zlib1g-dev libtomlplusplus-dev libdeflate-dev libstb-dev
   clang libclang-rt-14-dev
 )
+# The 32-bit setup program runs under Debian's 32-bit Wine, the same version
+# as wine64; it needs the i386 architecture. Installing it may upgrade a few
+# amd64 Wine libraries to the matching version.
+wine32=wine32:i386
+
+installed() {
+  dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"
+}
 
 missing=()
 for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  installed "$p" || missing+=("$p")
 done
-if [ ${#missing[@]} -eq 0 ]; then
+need32=0
+installed "$wine32" || need32=1
+if [ ${#missing[@]} -eq 0 ] && [ "$need32" -eq 0 ]; then
   exit 0
 fi
-echo "Installing: ${missing[*]}"
+
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO=sudo
+if [ "$need32" -eq 1 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  echo "Enabling the i386 architecture (for $wine32)"
+  $SUDO dpkg --add-architecture i386
+fi
 $SUDO apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}" >/dev/null
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
+# Without 32-bit Wine everything else still works: scripts/test.sh then
+# reports the 32-bit runs as skipped.
+if [ "$need32" -eq 1 ]; then
+  echo "Installing: $wine32"
+  if ! DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "$wine32" >/dev/null; then
+    echo "WARNING: $wine32 could not be installed: the 32-bit setup program cannot be" \
+      "run here, and scripts/test.sh will skip its runs" >&2
+  fi
+fi

@@ -7,10 +7,13 @@ in the same run:
   threads) against `zip -9 -r` of the same folder: time and output size;
 - the installation: the silent installation by the setup program under Wine
   against minimal_inflate.exe, which only inflates the same streams from the
-  same installer and writes the same files.
+  same installer and writes the same files; with --stub-before, also the
+  same installation by another setup program (an earlier build), in the
+  same rounds.
 
   bench_install.py --setrunc PATH --stub SETRUN.EXE --minimal MINIMAL_INFLATE.EXE
-                   [--prefix FOLDER] [--rounds N] [--files N] [--megabytes M]
+                   [--stub-before SETRUN.EXE] [--prefix FOLDER] [--rounds N]
+                   [--files N] [--megabytes M]
 
 Times are medians over the rounds: wall-clock time, and the CPU time (user +
 system) of the process and its children, which stays comparable on a machine
@@ -73,6 +76,7 @@ def main():
     a.add_argument("--setrunc", required=True)
     a.add_argument("--stub", required=True)
     a.add_argument("--minimal", required=True)
+    a.add_argument("--stub-before", help="another setup program to time beside --stub")
     a.add_argument("--prefix", default=os.path.join(os.environ.get("TMPDIR", "/tmp"),
                                                     "setrun-install-bench-%d" % os.getuid()))
     a.add_argument("--rounds", type=int, default=5, help="installation rounds")
@@ -149,6 +153,10 @@ def run(args, env, log, server):
         if rc:
             raise SystemExit("benchmark: zip failed")
         zips.append((w, c))
+    if args.stub_before:
+        if timed([args.setrunc, "build", "project.toml", "-o", "setup-before.exe",
+                  "--stub", args.stub_before, "-q"], cwd=work, log=log)[2]:
+            raise SystemExit("benchmark: setrunc build with --stub-before failed (see %s)" % log)
     setup_size = os.path.getsize(setup)
     stub_size = os.path.getsize(args.stub)
     zip_size = os.path.getsize(os.path.join(work, "corpus.zip"))
@@ -172,23 +180,30 @@ def run(args, env, log, server):
     inst, mini = os.path.join(work, "inst"), os.path.join(work, "min")
     minimal = os.path.join(work, "minimal_inflate.exe")
     shutil.copy(args.minimal, minimal)
-    times = {"setup": [], "minimal": []}
+    kinds = ["setup", "minimal"] + (["before"] if args.stub_before else [])
+    times = {k: [] for k in kinds}
+    last = {}
     old = os.path.join(work, "old")
     os.makedirs(old)
     for r in range(args.rounds):
-        order = ["setup", "minimal"] if r % 2 == 0 else ["minimal", "setup"]
+        order = kinds[r % len(kinds):] + kinds[:r % len(kinds)]
         for which in order:
-            # The tree of the round before is moved aside, not deleted: ext4
+            # The tree of the run before is moved aside, not deleted: ext4
             # passes over inodes freed in the last half minute when it
             # allocates new ones, which made every file creation after a
             # deletion slower by an amount that varied from run to run. An
             # installation onto a real machine starts without that.
-            tree = inst if which == "setup" else mini
+            tree = mini if which == "minimal" else inst
             if os.path.exists(tree):
-                os.rename(tree, os.path.join(old, "%s%d" % (which, r)))
+                aside = os.path.join(old, "%s%d" % (which, r))
+                os.rename(tree, aside)
+                for k, v in last.items():
+                    if v == tree:
+                        last[k] = aside
             subprocess.run(["sync"])
-            if which == "setup":
-                cmd = ["sh", RUNNER, "C:\\bench\\setup.exe"]
+            if which != "minimal":
+                name = "setup.exe" if which == "setup" else "setup-before.exe"
+                cmd = ["sh", RUNNER, "C:\\bench\\" + name]
             else:
                 os.makedirs(mini)
                 cmd = ["sh", RUNNER, "C:\\bench\\minimal_inflate.exe", "C:\\bench\\setup.exe",
@@ -199,8 +214,10 @@ def run(args, env, log, server):
             if rc:
                 raise SystemExit("benchmark: %s ended with %d (see %s)" % (which, rc, log))
             times[which].append((w, c))
-    files = same_tree(corpus, os.path.join(inst, "app"))
-    same_tree(corpus, os.path.join(mini, "app"))
+            last[which] = tree
+    files = same_tree(corpus, os.path.join(last["setup"], "app"))
+    for k in kinds[1:]:
+        same_tree(corpus, os.path.join(last[k], "app"))
     shutil.rmtree(old, ignore_errors=True)
 
     def med(rs, i):
@@ -233,8 +250,18 @@ def run(args, env, log, server):
     print("%-34s %9.2f %9.2f   (goal <= 1.25)" % (
         "  ratio setup / minimal", med(times["setup"], 0) / med(times["minimal"], 0),
         med(times["setup"], 1) / med(times["minimal"], 1)))
+    if args.stub_before:
+        print("%-34s %9.2f %9.2f" % ("setup-before.exe (silent)", med(times["before"], 0),
+                                      med(times["before"], 1)))
+        print("%-34s %9.2f %9.2f" % (
+            "  ratio before / minimal", med(times["before"], 0) / med(times["minimal"], 0),
+            med(times["before"], 1) / med(times["minimal"], 1)))
+        print("%-34s %9.2f %9.2f" % (
+            "  ratio setup / before", med(times["setup"], 0) / med(times["before"], 0),
+            med(times["setup"], 1) / med(times["before"], 1)))
+        print("  (before: %s, %d bytes)" % (args.stub_before, os.path.getsize(args.stub_before)))
     print("  * the program's and the Wine server's CPU time during the run")
-    for which in ("minimal", "setup"):
+    for which in kinds:
         print("  %-7s rounds, wall s: %s" % (which, " ".join("%.2f" % x[0] for x in times[which])))
     print("command: " + os.environ.get("SETRUN_BENCH_COMMAND", " ".join(sys.argv)))
     return 0

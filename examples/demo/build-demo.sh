@@ -1,33 +1,34 @@
 #!/bin/sh
-# Builds the demo installer: setrunc (native build), the 64-bit setup program
-# and the demo program (Windows build), then examples/demo/project.toml.
+# Builds the demo installer: setrunc (native build), the 32-bit setup program
+# (the builder's default) and the demo program (32-bit Windows build), then
+# examples/demo/project.toml.
 #
 #   examples/demo/build-demo.sh [OUTPUT-FOLDER]
 #
-# NATIVE_BUILD and WIN64_BUILD name the build folders to use (default
-# build/demo-native and build/demo-win64).
+# NATIVE_BUILD and WIN32_BUILD name the build folders to use (default
+# build/demo-native and build/demo-win32).
 set -eu
 root=$(cd "$(dirname "$0")/../.." && pwd)
 native=${NATIVE_BUILD:-$root/build/demo-native}
-win64=${WIN64_BUILD:-$root/build/demo-win64}
+win32=${WIN32_BUILD:-$root/build/demo-win32}
 out=${1:-$root/build/demo}
 mkdir -p "$out"
 
 cmake -S "$root" -B "$native" -G Ninja >/dev/null
 ninja -C "$native" setrunc
-cmake -S "$root" -B "$win64" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake" >/dev/null
-ninja -C "$win64" setrun
+cmake -S "$root" -B "$win32" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" >/dev/null
+ninja -C "$win32" setrun
 
 # The demo program: target demo_hello when the Windows build has it,
 # otherwise compiled here with the same options.
-if ninja -C "$win64" -t targets all | grep -q '^demo_hello\.exe:'; then
-  ninja -C "$win64" demo_hello
-  hello="$win64/demo_hello.exe"
+if ninja -C "$win32" -t targets all | grep -q '^demo_hello\.exe:'; then
+  ninja -C "$win32" demo_hello
+  hello="$win32/demo_hello.exe"
 else
-  x86_64-w64-mingw32-gcc -Os -s -Wall -Wextra -Werror -o "$out/hello.exe" "$root/examples/demo/hello.c"
+  i686-w64-mingw32-gcc -Os -s -Wall -Wextra -Werror -o "$out/hello.exe" "$root/examples/demo/hello.c"
   hello="$out/hello.exe"
 fi
 
 "$native/setrunc" build "$root/examples/demo/project.toml" -o "$out/demo-setup.exe" \
-  --stub "$win64/setrun.exe" -D HELLO="$hello"
+  --stub "$win32/setrun.exe" -D HELLO="$hello"
 "$native/setrunc" verify "$out/demo-setup.exe"

@@ -126,7 +126,7 @@ source = "tool.exe"
 TEST_F(Appearance, PicturesArePackedAlsoWhenFilesAreStored) {
   LoadedProject p = Load("compression = 0\n[[group]]\n");
   setrunc::Installer installer =
-      setrunc::AssembleInstaller(p.project, DummyStub(), setrunc::PackFiles(p.project));
+      setrunc::AssembleInstaller(p.project, DummyStub(), setrunc::PackFiles(p.project, dir.path()));
   bool found = false;
   for (u32 at : installer.recordOffsets) {
     if (ReadU16(&installer.head[at]) != RecordImageTable) continue;

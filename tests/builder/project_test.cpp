@@ -1,7 +1,10 @@
 // Project files: what each key becomes, and the messages for faulty projects.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include "builder/codepage.h"
 #include "builder/project.h"
@@ -30,6 +33,12 @@ class ProjectFile : public ::testing::Test {
       return e.what();
     }
     return "";
+  }
+  // A project of one group whose files have these [[group.file]] bodies.
+  static std::string Files(const std::vector<std::string>& bodies) {
+    std::string text = "[[group]]\n";
+    for (const std::string& b : bodies) text += "[[group.file]]\n" + b;
+    return text;
   }
 };
 
@@ -267,7 +276,7 @@ TEST_F(ProjectFile, ErrorsNameFileLineAndKey) {
       {"[[group]]\n[[group.file]]\nsource = \"a.txt\"\nname = \"..\\\\evil.txt\"\n", "demo.toml:4:",
        "leaves its destination folder"},
       {"[[group]]\n[[group.file]]\nsource = \"a.txt\"\n[[group.file]]\nsource = \"a.txt\"\nname = \"A.TXT\"\n",
-       "demo.toml: group[0]:", "both install"},
+       "demo.toml:6:8: group[0].file[1].name:", "'A.TXT' is the same file on Windows as 'a.txt' of group[0].file[0].source (line 3)"},
       {"[[group]]\nname = \"\xE4\xB8\xAD\"\n", "demo.toml:2:", "code page 1252 cannot hold"},
       {"title = \"x\"\n", "demo.toml: group:", "no install group"},
       {"forced_page = { page = \"ready\", group = 2 }\n[[group]]\n", "demo.toml:1:", "forced_page.group"},
@@ -280,6 +289,140 @@ TEST_F(ProjectFile, ErrorsNameFileLineAndKey) {
     EXPECT_EQ(e.rfind(c.where, 0), 0u) << "message: " << e << "\nexpected it to start with " << c.where;
     EXPECT_NE(e.find(c.what), std::string::npos) << "message: " << e << "\nexpected: " << c.what;
   }
+}
+
+TEST_F(ProjectFile, SourcesAreCheckedBeforeAnythingReadsThem) {
+  ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
+  int listener = socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::snprintf(address.sun_path, sizeof address.sun_path, "%s", (dir / "socket").c_str());
+  ASSERT_EQ(bind(listener, (const sockaddr*)&address, sizeof address), 0);
+  close(listener);
+  WriteFile(dir / "huge", "");
+  ASSERT_EQ(truncate((dir / "huge").c_str(), 4294967296), 0);  // sparse: nothing is written
+  std::system(("mkdir -p '" + (dir / "folder") + "'").c_str());
+  struct Case {
+    std::string text, message;
+  };
+  const std::string at = "demo.toml:3:10: group[0].file[0].source: ";
+  const Case cases[] = {
+      {Files({"source = \"fifo\"\n"}), at + "'" + (dir / "fifo") + "' is a FIFO, not a file"},
+      {Files({"source = \"/dev/zero\"\n"}), at + "'/dev/zero' is a device, not a file"},
+      {Files({"source = \"socket\"\n"}), at + "'" + (dir / "socket") + "' is a socket, not a file"},
+      {Files({"source = \"huge\"\n"}),
+       at + "'" + (dir / "huge") + "' has 4294967296 bytes; a package holds files of less than 4 GiB"},
+      {Files({"source = \"f*\"\n"}), at + "'" + (dir / "fifo") + "' is a FIFO, not a file"},
+      {Files({"source = \"fifo\"\nflags = [\"source_folder\"]\n"}), at + "'" + (dir / "fifo") + "' is a FIFO, not a file"},
+      {"[[group]]\ntexts = { \"2/2\" = { file = \"socket\" } }\n",
+       "demo.toml:2:28: group[0].texts.\"2/2\".file: '" + (dir / "socket") + "' is a socket, not a file"},
+      {"uninstaller = \"folder\"\n[[group]]\n", "demo.toml:1:15: uninstaller: '" + (dir / "folder") + "' is a folder, not a file"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Error(c.text), c.message) << c.text;
+  // One byte less is the largest file a package holds.
+  ASSERT_EQ(truncate((dir / "huge").c_str(), 4294967295), 0);
+  EXPECT_EQ(Error(Files({"source = \"huge\"\n"})), "");
+}
+
+TEST_F(ProjectFile, SourcesThatChangeBeforeTheBuildAreNamedWithTheirKey) {
+  WriteFile(dir / "a.txt", "a");
+  WriteFile(dir / "b.txt", "b");
+  LoadedProject p = Load(Files({"source = \"a.txt\"\n", "source = \"b.txt\"\n"}));
+  struct Case {
+    const char* change;
+    std::string message;
+  };
+  const std::string at = "demo.toml:5:10: group[0].file[1].source: ";
+  const Case cases[] = {
+      {"", at + "file not found: " + (dir / "b.txt")},
+      {"mkdir", at + "'" + (dir / "b.txt") + "' is a folder, not a file"},
+  };
+  for (const Case& c : cases) {
+    std::system(("rm -rf '" + (dir / "b.txt") + "'").c_str());
+    if (*c.change) std::system(("mkdir '" + (dir / "b.txt") + "'").c_str());
+    try {
+      setrunc::BuildInstaller(p.project, DummyStub(), dir / "setup.exe");
+      ADD_FAILURE() << "built without " << (dir / "b.txt");
+    } catch (const BuildError& e) {
+      EXPECT_EQ(std::string(e.what()), c.message);
+    }
+  }
+}
+
+TEST_F(ProjectFile, NamesAreComparedAndCheckedAsWindowsDoes) {
+  WriteFile(dir / "a.txt", "a");
+  auto twoNames = [&](const std::string& first, const std::string& second) {
+    return Error(Files({"source = \"a.txt\"\nname = \"" + first + "\"\n",
+                        "source = \"a.txt\"\nname = \"" + second + "\"\n"}));
+  };
+  struct Twins {
+    std::string first, second, shownFirst, shownSecond;
+  };
+  const Twins same[] = {
+      {"a.txt", "A.TXT", "a.txt", "A.TXT"},
+      {"a.txt", "a.txt.", "a.txt", "a.txt."},
+      {"a.txt", "a.txt .", "a.txt", "a.txt ."},
+      {"docs/a.txt", "DOCS./a.txt", "docs\\a.txt", "DOCS.\\a.txt"},
+      {"\u00e9t\u00e9.txt", "\u00c9T\u00c9.TXT", "\xE9t\xE9.txt", "\xC9T\xC9.TXT"},  // code page 1252
+  };
+  for (const Twins& t : same)
+    EXPECT_EQ(twoNames(t.first, t.second),
+              "demo.toml:7:8: group[0].file[1].name: '" + t.shownSecond + "' is the same file on Windows as '" +
+                  t.shownFirst + "' of group[0].file[0].name (line 4)");
+  EXPECT_EQ(twoNames("a.txt", "a.txt"),
+            "demo.toml:7:8: group[0].file[1].name: 'a.txt' is installed by group[0].file[0].name (line 4) already");
+  for (const char* other : {"a.txt.bak", "a txt", ".a.txt", "b/a.txt"}) EXPECT_EQ(twoNames("a.txt", other), "") << other;
+
+  // Two files of one folder that Linux tells apart.
+  std::system(("mkdir -p '" + (dir / "docs") + "'").c_str());
+  WriteFile(dir / "docs/Read.me", "1");
+  WriteFile(dir / "docs/read.ME", "2");
+  EXPECT_EQ(Error(Files({"source = \"docs\"\n"})),
+            "demo.toml:3:10: group[0].file[0].source: 'read.ME' is the same file on Windows as 'Read.me' of "
+            "group[0].file[0].source (line 3)");
+
+  // Device names, in any case and with any extension, as a file or a folder.
+  struct Device {
+    std::string name, shown, part;
+  };
+  const Device devices[] = {{"CON", "CON", "CON"},           {"nul.txt", "nul.txt", "nul.txt"},
+                            {"Com1.log", "Com1.log", "Com1.log"}, {"LPT9", "LPT9", "LPT9"},
+                            {"aux/readme.txt", "aux\\readme.txt", "aux"}, {"PRN .tar.gz", "PRN .tar.gz", "PRN .tar.gz"},
+                            {"com\u00b9", "com\xB9", "com\xB9"}};
+  for (const Device& d : devices)
+    EXPECT_EQ(Error(Files({"source = \"a.txt\"\nname = \"" + d.name + "\"\n"})),
+              "demo.toml:4:8: group[0].file[0].name: '" + d.shown + "': Windows takes '" + d.part +
+                  "' for a device, not a file or folder name");
+  for (const char* fine : {"CONSOLE.txt", "COM0", "com10.txt", "nul_.txt", "LPT", "my.con"})
+    EXPECT_EQ(Error(Files({"source = \"a.txt\"\nname = \"" + std::string(fine) + "\"\n"})), "") << fine;
+}
+
+TEST_F(ProjectFile, DotFoldersInNamesAreTheFolderItself) {
+  std::system(("mkdir -p '" + (dir / "docs/sub") + "'").c_str());
+  WriteFile(dir / "docs/a.txt", "a");
+  WriteFile(dir / "docs/sub/b.txt", "b");
+  struct Case {
+    std::string body;
+    std::vector<std::string> names;
+  };
+  const std::vector<std::string> top = {"a.txt", "sub\\b.txt"}, inX = {"x\\a.txt", "x\\sub\\b.txt"};
+  const Case cases[] = {
+      {"source = \"docs\"\nname = \".\"\n", top},
+      {"source = \"docs\"\nname = \"./\"\n", top},
+      {"source = \"docs\"\nname = \".\\\\\"\n", top},
+      {"source = \"docs\"\nname = \"x/.\"\n", inX},
+      {"source = \"docs\"\nname = \"./x/./\"\n", inX},
+      {"source = \"docs/a.txt\"\nname = \"./sub/./a.txt\"\n", {"sub\\a.txt"}},
+      {"name = \"logs/.\"\nflags = [\"folder_entry\"]\n", {"logs\\"}},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> names;
+    LoadedProject p = Load(Files({c.body}));
+    for (const auto& e : p.project.groups[0].files) names.push_back(e.strings[0]);
+    EXPECT_EQ(names, c.names) << c.body;
+  }
+  EXPECT_EQ(Error(Files({"source = \"docs/a.txt\"\nname = \".\"\n"})),
+            "demo.toml:4:8: group[0].file[0].name: the file name is empty");
 }
 
 TEST_F(ProjectFile, SettingsWithoutEffectAreWarnedAbout) {

@@ -1,7 +1,10 @@
 // Builder to loader: packages built by the builder's code, read back by the
 // setup program's own LoadPackage, text lookup and decompressor.
+#include <dirent.h>
 #include <string.h>
 #include <sys/stat.h>
+
+#include <set>
 
 #include "builder/texts.h"
 #include "tests/builder/builder_support.h"
@@ -32,6 +35,16 @@ FileEntry InlineFile(const std::string& name, const Bytes& data) {
 
 const char* Text(const u8* record, u32 length, u32 field) {
   return RecordText({record, length}, field);
+}
+
+// The names in a folder.
+std::set<std::string> FolderNames(const std::string& folder) {
+  std::set<std::string> names;
+  DIR* d = opendir(folder.c_str());
+  while (dirent* e = d ? readdir(d) : nullptr)
+    if (strcmp(e->d_name, ".") && strcmp(e->d_name, "..")) names.insert(e->d_name);
+  if (d) closedir(d);
+  return names;
 }
 
 class RoundTrip : public LoaderTest {
@@ -290,6 +303,38 @@ TEST_F(RoundTrip, StreamsInflateToTheirFiles) {
   }
 }
 
+TEST_F(RoundTrip, LargeFilesArePackedInPiecesAsOneStream) {
+  const size_t piece = 4096;
+  const std::vector<Bytes> contents = {Noise(piece, 1, true), Noise(piece + 1, 2), Noise(50000, 3, true),
+                                       Noise(30011, 4), Noise(3 * piece, 5, true)};
+  for (int level : {0, 1, 6, 9, 12}) {
+    Project p;
+    Group g = TextGroup("App");
+    for (size_t i = 0; i < contents.size(); ++i) g.files.push_back(InlineFile("f" + std::to_string(i), contents[i]));
+    p.groups.push_back(g);
+    p.compressionLevel = level;
+    p.chunkSize = piece;
+    const std::string setup = dir / "setup.exe";
+    ASSERT_EQ(BuildAndLoad(p, setup), 1) << level;
+    Bytes image = ReadFile(setup);
+    for (u32 i = 0; i < FileCount; ++i) {
+      const u8* e = Entry(i);
+      // The setup program's inflater checks size, checksum and the stream's
+      // own Adler-32.
+      EXPECT_EQ(InflateEntryData(e, dir / "out"), contents[i]) << level << " " << i;
+      // A file of one piece is the stream libdeflate makes of it whole.
+      if (contents[i].size() <= piece) {
+        const u8* stream = image.data() + DataAreaOffset + 4 + ReadU32(e + EntryDataOffset);
+        EXPECT_EQ(Bytes(stream, stream + ReadU32(e + EntryPackedSize)),
+                  setrunc::ZlibCompress(contents[i].data(), contents[i].size(), level));
+      }
+    }
+    CloseFile(DataSource);
+    DataSource = InvalidFile;
+    FreePackage();
+  }
+}
+
 TEST_F(RoundTrip, DataVolumesSplitTheDataArea) {
   Project p;
   Group g = TextGroup("App");
@@ -331,7 +376,7 @@ TEST_F(RoundTrip, AProgramFileWithoutDataStartsInTheFirstVolume) {
   p.groups.push_back(g);
   const std::string setup = dir / "setup.exe";
   setrunc::BuildInstaller(p, DummyStub(), setup);
-  setrunc::PackedData packed = setrunc::PackFiles(p);
+  setrunc::PackedData packed = setrunc::PackFiles(p, dir.path());
   p.volumeSize = ReadFile(setup).size() - packed.total;  // room for the tables only
   setrunc::BuildInstaller(p, DummyStub(), setup);
   ASSERT_EQ(Load(setup), 1);
@@ -431,11 +476,35 @@ TEST_F(RoundTrip, OutputDoesNotDependOnTheThreadCount) {
   Group g = TextGroup("App");
   for (unsigned i = 0; i < 12; ++i) g.files.push_back(InlineFile("f" + std::to_string(i), Noise(20000 + 977 * i, i, i % 2)));
   p.groups = {g, g};
-  p.threads = 1;
-  setrunc::BuildInstaller(p, DummyStub(), dir / "one.exe");
-  p.threads = 4;
-  setrunc::BuildInstaller(p, DummyStub(), dir / "four.exe");
-  EXPECT_EQ(ReadFile(dir / "one.exe"), ReadFile(dir / "four.exe"));
+  for (size_t piece : {p.chunkSize, (size_t)7000}) {  // whole files, and files in pieces
+    p.chunkSize = piece;
+    p.threads = 1;
+    setrunc::BuildInstaller(p, DummyStub(), dir / "one.exe");
+    p.threads = 4;
+    setrunc::BuildInstaller(p, DummyStub(), dir / "four.exe");
+    EXPECT_EQ(ReadFile(dir / "one.exe"), ReadFile(dir / "four.exe")) << piece;
+  }
+}
+
+TEST_F(RoundTrip, OutputsAreNeverWrittenThroughLinksPlantedBesideThem) {
+  Project p;
+  Group g = TextGroup("App");
+  for (unsigned i = 0; i < 3; ++i) g.files.push_back(InlineFile("f" + std::to_string(i), Noise(9000, i)));
+  p.groups.push_back(g);
+  p.volumeSize = 12000;
+  WriteFile(dir / "victim", "precious");
+  const std::set<std::string> links = {"setup.exe.part", "setup.D01.part", "setup.D02.part"};
+  for (const std::string& link : links) ASSERT_EQ(symlink((dir / "victim").c_str(), (dir / link).c_str()), 0);
+  setrunc::BuildInstaller(p, DummyStub(), dir / "setup.exe");
+  EXPECT_EQ(ReadFile(dir / "victim"), Bytes({'p', 'r', 'e', 'c', 'i', 'o', 'u', 's'}));
+  ASSERT_TRUE(Exists(dir / "setup.D02"));
+  std::set<std::string> expected = links;
+  expected.insert({"victim", "setup.exe"});
+  for (unsigned k = 1; Exists(setrunc::VolumePath(dir / "setup.exe", k)); ++k)
+    expected.insert(setrunc::VolumePath("setup.exe", k));
+  EXPECT_EQ(FolderNames(dir.path()), expected);  // no temporary file left
+  ASSERT_EQ(Load(dir / "setup.exe"), 1);
+  EXPECT_EQ(InflateEntryData(Entry(2), dir / "out"), Noise(9000, 2));
 }
 
 TEST_F(RoundTrip, AFailedBuildKeepsTheEarlierInstaller) {
@@ -457,7 +526,7 @@ TEST_F(RoundTrip, AFailedBuildKeepsTheEarlierInstaller) {
     EXPECT_NE(std::string(e.what()).find(dir / "gone.txt"), std::string::npos) << e.what();
   }
   EXPECT_EQ(ReadFile(setup), before);
-  EXPECT_FALSE(Exists(setup + ".part"));
+  EXPECT_EQ(FolderNames(dir.path()), std::set<std::string>{"setup.exe"});  // no temporary file left
 }
 
 TEST_F(RoundTrip, LimitsOfTheFormatAreReportedNotWrapped) {

@@ -1,12 +1,14 @@
-// Writes the seed corpus of the package fuzz target: valid packages, each
+// Writes the seed corpus of the package and reader fuzz targets: packages
 // assembled byte by byte (tests/support/package_bytes.h), preceded by the
-// target's option byte and without the program image (the target adds it).
+// targets' option byte and without the program image (the targets add it):
+// valid ones, hostile shapes that setrunc's reader must bound, and the
+// malformed packages the loader's tests refuse.
 //   setrun_fuzz_seeds <folder>
 #include <stdio.h>
 
 #include <string>
 
-#include "tests/support/package_bytes.h"
+#include "tests/support/malformed_packages.h"
 
 using namespace pkgbytes;
 
@@ -79,7 +81,7 @@ int main(int argc, char** argv) {
   FilesAndData(3, &list, &area);
   // The typical single-group package.
   Seed("typical", 0, {Compressed(TypeLayout, LayoutPayload(0x2 | 0x4)),
-                      Stored(TypeImageTable, Bytes(48, 0x42)),
+                      Stored(TypeImageTable, ImageTablePayload({PackedBitmap(4, 4, 8), {}, PackedBitmap(3, 2, 24)})),
                       Compressed(TypeUninstaller, FileData(3000, 9)),
                       Stored(TypeGroup, GroupPayload(Group("#ProgramFiles#\\Example"))),
                       Stored(TypeRegistryEntries, Bytes(24, 0x11)), Compressed(TypeFileList, list),
@@ -95,15 +97,17 @@ int main(int argc, char** argv) {
   parent.texts[7][31] = "The package is incomplete.";
   Seed("two-groups-forced", 2,
        {Compressed(TypeLayout, LayoutPayload(0x2 | 0x4000)), Stored(TypeBackdropTitle, Text("Example")),
-        Stored(TypeTitleStyle, Bytes(76, 0x01)), Stored(TypeGroup, GroupPayload(Group("C:\\A"))),
+        Stored(TypeTitleStyle, TitleStylePayload(0, 0xFFFFFF, 1)), Stored(TypeGroup, GroupPayload(Group("C:\\A"))),
         Stored(TypeFileList, list), Compressed(TypeGroup, GroupPayload(parent)),
         Compressed(TypeFileList, list2), Stored(TypeRegistryEntries, Bytes(8, 0x22)),
         ForcedPageRecord(5, 1), EndOfTables(area)});
   Seed("backdrop-variants", 4 << 0,
        {Stored(TypeLayout, LayoutPayload(0x2 | 0x20)), Stored(TypeBackdropImage, Bytes(20, 0x30)),
         Stored(TypeResolutionList, ResolutionPayload({{800, 600}, {1024, 768}, {1280, 1024}})),
-        Stored(TypeBackdropImage, Bytes(30, 0x31)), Compressed(TypeBackdropImage, Bytes(400, 0x32)),
-        Stored(TypeBackdropImage, Bytes(50, 0x33)), Stored(TypeGroup, GroupPayload(Group("C:\\B"))),
+        Stored(TypeBackdropImage, BackdropPayload(PackedBitmap(8, 6, 4, 0x31))),
+        Compressed(TypeBackdropImage, BackdropPayload(PackedBitmap(10, 8, 24, 0x32))),
+        Stored(TypeBackdropImage, BackdropPayload(PackedBitmap(13, -2, 32, 0x33))),
+        Stored(TypeGroup, GroupPayload(Group("C:\\B"))),
         EndOfTables({})});
   // A continuation run: the file ends right after the data length word.
   Seed("continuation", 1, {Stored(TypeLayout, LayoutPayload(0x2)), Stored(TypeImageTable, Bytes(16, 1)),
@@ -160,6 +164,29 @@ int main(int argc, char** argv) {
   }
   many.push_back(EndOfTables({}));
   Seed("sixteen-groups", 0, many);
+
+  // Shapes whose cost setrunc's reader must bound: many entries on one
+  // stream of 8 KB that inflates to 8 MiB, each declaring 1,000 MiB; a
+  // record stating 64 MiB whose stream ends after 70 KB.
+  {
+    Bytes stream = DeflateWithZeros(Bytes(), 8u << 20);
+    std::vector<Bytes> entries;
+    for (int i = 0; i < 40; ++i) {
+      EntrySpec e;
+      e.packedSize = (uint32_t)stream.size();
+      e.size = 1000u << 20;
+      e.strings[0] = "f" + std::to_string(i);
+      entries.push_back(EntryBytes(e));
+    }
+    Seed("shared-stream", 0, {Stored(TypeLayout, LayoutPayload(0)), Stored(TypeGroup, GroupPayload(Group("C:\\S"))),
+                              Stored(TypeFileList, FileListPayload(entries)), EndOfTables(stream)});
+    Bytes claim = Compressed(TypeUninstaller, FileData(70000, 5), 0);
+    SetU32(claim, 8, 64u << 20);
+    Seed("stated-length", 0, {Stored(TypeLayout, LayoutPayload(0)), claim,
+                              Stored(TypeGroup, GroupPayload(Group("C:\\L"))), EndOfTables({})});
+  }
+  int n = 0;
+  for (const Malformed& m : MalformedPackages()) Seed(("malformed-" + std::to_string(n++)).c_str(), 0, m.records);
 
   printf("%d seeds written to %s\n", written, folder.c_str());
   return written == attempted ? 0 : 1;

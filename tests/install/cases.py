@@ -343,6 +343,82 @@ uninstaller = "Uninstall.exe"
     w.reg_delete(SHARED, sys2_path)
 
 
+def case_machine_wide_places(ctx):
+    """The places that 64-bit Windows keeps apart for a 32-bit program:
+    "#Program Files#" and "#CommonFiles#", the system folder, and
+    HKLM\\Software with the installation folder's value and the Uninstall
+    entry. Only a 32-bit setup program in a 64-bit prefix is redirected (see
+    harness.Wine): its files and keys stand in the 32-bit places and nowhere
+    in the 64-bit ones. Everything else, the installed bytes, the uninstaller
+    and the values, is the same for both builds."""
+    w, p = ctx.wine, ctx.project
+    p.file("uninstaller.bin", IMAGE)
+    name = "Setrun E2E Machine"
+    key = "HKLM\\Software\\Setrun E2E Machine"
+    folder_win = w.program_files + "\\" + name
+    common_win = w.common_files + "\\" + name
+    sys_win = "C:\\windows\\system32\\" + ctx.name + ".dll"
+    data = {"a.txt": text_data(4000, 51), "c.txt": b"common files\r\n", "s.dll": noise(5000, 52)}
+    for n, d in data.items():
+        p.file("src/" + n, d)
+
+    def clean():
+        for folder in (folder_win, common_win):
+            remove(w.find_host(folder))
+        for raw in (False, True):
+            w.reg_delete(key, raw=raw)
+            w.reg_delete(UNINSTALL + name, raw=raw)
+        remove(w.find_host(sys_win))
+    clean()
+    p.build(project_head("E2E Machine") + f"""
+[[group]]
+name = {q(name)}
+folder = "#Program Files#\\\\{name}"
+flags = ["uninstall_entry", "folder_to_registry"]
+registry = {{ root = "HKLM", key = "Software\\\\{name}", value = "Folder" }}
+uninstaller = "Uninstall.exe"
+[[group.file]]
+source = "src/a.txt"
+[[group.file]]
+source = "src/c.txt"
+custom_folder = "#CommonFiles#\\\\{name}"
+[[group.file]]
+source = "src/s.dll"
+name = "{ctx.name}.dll"
+destination = "system"
+""")
+    check_equal(ctx.run_setup(), 0, "exit code")
+    check_equal(read(w.find_host(folder_win + "\\a.txt")), data["a.txt"], "a.txt in " + folder_win)
+    check_equal(read(w.find_host(common_win + "\\c.txt")), data["c.txt"], "c.txt in " + common_win)
+    check_equal(read(w.find_host(sys_win)), data["s.dll"], sys_win)
+    check_equal(read(w.find_host(folder_win + "\\Uninstall.exe")),
+                uninstaller_bytes(IMAGE, b"", [(".", "a.txt", 0), (common_win, "c.txt", 0),
+                                               ("C:\\windows\\system32", ctx.name + ".dll", 0)]),
+                "the uninstaller")
+    check_equal((w.reg_values(key) or {}).get("Folder"), ("REG_SZ", folder_win),
+                "installation folder value")
+    values = w.reg_values(UNINSTALL + name) or {}
+    check_equal(values.get("DisplayName"), ("REG_SZ", name), "DisplayName")
+    check_equal(values.get("UninstallString"), ("REG_SZ", folder_win + "\\Uninstall.exe"),
+                "UninstallString")
+    if w.redirected:
+        check_equal(folder_win, "C:\\Program Files (x86)\\" + name, "installation folder")
+        check_equal(common_win, "C:\\Program Files (x86)\\Common Files\\" + name,
+                    "common files folder")
+        check(os.path.exists(w.find_host("C:\\windows\\syswow64\\" + ctx.name + ".dll", raw=True)),
+              "the system file is not in the 32-bit system folder syswow64")
+        for folder in ("C:\\Program Files\\" + name, "C:\\Program Files\\Common Files\\" + name,
+                       sys_win):
+            check(not os.path.exists(w.find_host(folder, raw=True)), folder + " exists")
+        check(w.reg_values("HKLM\\Software\\Wow6432Node\\" + name, raw=True) is not None,
+              "the installation folder's key is not below Wow6432Node")
+        for k in (key, UNINSTALL + name):
+            check(w.reg_values(k, raw=True) is None, k + " exists in the 64-bit registry view")
+    else:
+        check_equal(folder_win, "C:\\Program Files\\" + name, "installation folder")
+    clean()
+
+
 # ---------------------------------------------------------------- packages
 
 
@@ -353,7 +429,9 @@ def case_data_volumes(ctx):
     half-written, nothing registered."""
     w, p = ctx.wine, ctx.project
     p.file("uninstaller.bin", IMAGE)
-    files = {"v1.bin": noise(90000, 21), "v2.bin": noise(90000, 22), "v3.txt": text_data(60000, 23)}
+    # 320 KB that does not compress: more than the program file and one volume
+    # of 150 KB can hold, whatever the size of the setup program.
+    files = {"v1.bin": noise(160000, 21), "v2.bin": noise(160000, 22), "v3.txt": text_data(60000, 23)}
     sys_win = "C:\\windows\\system32\\%s.dll" % ctx.name
     sys_host = w.find_host(sys_win)
     remove(sys_host)
@@ -998,7 +1076,7 @@ ENTRIES_BEFORE_DATA = 5000
 
 GROUPS = {
     "files": [case_files_folders_attributes_and_registration, case_earlier_installation_folder,
-              case_uninstaller_in_a_subfolder, case_destinations],
+              case_uninstaller_in_a_subfolder, case_destinations, case_machine_wide_places],
     "packages": [case_data_volumes, case_package_named_on_the_command_line,
                  case_package_named_relative_to_the_current_folder, case_install_folder_is_a_file,
                  case_sixteen_groups_forced_group, case_append_uninstaller],

@@ -1,6 +1,6 @@
 """Installation tests from outside: builds installers with setrunc from small
-projects, runs the 64-bit setup program silently under Wine in a private
-prefix and looks at what it left on the disk and in the registry.
+projects, runs the setup program (either build) silently under Wine in a
+private prefix and looks at what it left on the disk and in the registry.
 
 Standard library only. The cases live in cases.py; run_install_tests.py
 picks a group of them."""
@@ -42,21 +42,61 @@ def log_string(text):
     return struct.pack("<H", len(raw)) + raw
 
 
-class Wine:
-    """One private Wine prefix for a run of one test group. Windows paths on
-    drive C map to <prefix>/drive_c; HOME points into the prefix's folder so
-    that the prefix's desktop and documents folders are not the real ones."""
+def program_bits(path):
+    """32 or 64: the processor a Windows program was built for."""
+    with open(path, "rb") as f:
+        image = f.read(4096)
+    check(image[:2] == b"MZ", path + " is not a Windows program")
+    pe = struct.unpack_from("<I", image, 0x3C)[0]
+    check(image[pe:pe + 4] == b"PE\0\0", path + " is not a Windows program")
+    machine = struct.unpack_from("<H", image, pe + 4)[0]
+    check(machine in (0x14C, 0x8664), "%s: unknown machine 0x%x" % (path, machine))
+    return 32 if machine == 0x14C else 64
 
-    def __init__(self, prefix, runner, helpers):
+
+SYSTEM32 = "C:\\windows\\system32"
+SOFTWARE = "HKLM\\Software\\"
+
+
+class Wine:
+    """A private Wine prefix as one test group uses it. Windows paths on
+    drive C map to <prefix>/drive_c; HOME points into the prefix's folder so
+    that the prefix's desktop and documents folders are not the real ones.
+
+    Paths and registry keys are named as the setup program under test names
+    them. The prefix is a 32-bit or a 64-bit Windows (arch win32 or win64);
+    a 32-bit setup program in a 64-bit prefix is redirected the way 64-bit
+    Windows redirects it, and only there do the places differ:
+    - its system folder C:\\windows\\system32 is C:\\windows\\syswow64 on the disk
+      (host() and find_host() map it; raw=True does not);
+    - its HKLM\\Software is HKLM\\Software\\Wow6432Node (the reg_* methods
+      map it; raw=True does not);
+    - its "#Program Files#" and "#CommonFiles#" are the folders of 32-bit
+      programs (program_files, common_files).
+    Everything else (HKCU, HKLM\\System, the Windows folder, the user's
+    folders) is the same for both builds."""
+
+    def __init__(self, prefix, runner, helpers, arch="win64", bits=64, logs=None):
         self.prefix = os.path.abspath(prefix)
         self.runner = runner          # tests/wine/run-in-wine.sh
-        self.helpers = helpers        # the win64 build folder
+        self.helpers = helpers        # the Windows build folder of the setup program
+        check(arch in ("win32", "win64"), "unknown kind of prefix " + arch)
+        check(arch == "win64" or bits == 32, "a 32-bit prefix runs only 32-bit programs")
+        self.arch = arch
+        self.bits = bits
+        self.redirected = arch == "win64" and bits == 32
+        if self.redirected:
+            self.program_files = "C:\\Program Files (x86)"
+        else:
+            self.program_files = "C:\\Program Files"
+        self.common_files = self.program_files + "\\Common Files"
         self.home = self.prefix + "-home"
-        self.logs = self.prefix + "-logs"
+        self.logs = logs or self.prefix + "-logs"   # the output of every run
         os.makedirs(self.home, exist_ok=True)
         os.makedirs(self.logs, exist_ok=True)
         self.env = dict(os.environ)
         self.env["SETRUN_WINEPREFIX"] = self.prefix
+        self.env["SETRUN_WINEARCH"] = arch
         self.env["HOME"] = self.home
         self.env.pop("DISPLAY", None)
         self.count = 0
@@ -92,14 +132,32 @@ class Wine:
         self.run("cmd", "/c", "exit")
         check(os.path.isdir(self.drive_c), "the Wine prefix was not created")
 
-    def host(self, winpath):
+    def redirect_path(self, winpath):
+        """The path on the disk of a path the setup program names."""
+        if self.redirected and (winpath.lower() == SYSTEM32.lower() or
+                                winpath.lower().startswith(SYSTEM32.lower() + "\\")):
+            return "C:\\windows\\syswow64" + winpath[len(SYSTEM32):]
+        return winpath
+
+    def redirect_key(self, key):
+        """The registry key on the disk of a key the setup program names."""
+        if self.redirected and key.lower().startswith(SOFTWARE.lower()):
+            return SOFTWARE + "Wow6432Node\\" + key[len(SOFTWARE):]
+        return key
+
+    def host(self, winpath, raw=False):
         """Host path of a path on drive C."""
         check(winpath[:3].upper() == "C:\\", "not on drive C: " + winpath)
+        if not raw:
+            winpath = self.redirect_path(winpath)
         return os.path.join(self.drive_c, *[p for p in winpath[3:].split("\\") if p])
 
-    def find_host(self, winpath):
+    def find_host(self, winpath, raw=False):
         """Host path with the letter case of the existing folders (Windows
         names differ from the folders Wine made only in case)."""
+        check(winpath[:3].upper() == "C:\\", "not on drive C: " + winpath)
+        if not raw:
+            winpath = self.redirect_path(winpath)
         path = self.drive_c
         for part in [p for p in winpath[3:].split("\\") if p]:
             match = part
@@ -116,10 +174,10 @@ class Wine:
         check(len(names) == 1, "cannot tell the prefix's user: %r" % names)
         return names[0]
 
-    def reg_values(self, key):
+    def reg_values(self, key, raw=False):
         """Values of a registry key as {name: (type, text)}; None when the key
         does not exist. Read with reg.exe, its output through a file."""
-        rc = self.run("reg", "query", key)
+        rc = self.run("reg", "query", key if raw else self.redirect_key(key))
         with open(self.last_output, "rb") as f:
             text = f.read().decode("utf-8", "replace")
         if rc != 0:
@@ -132,7 +190,7 @@ class Wine:
         return values
 
     def reg_add(self, key, name=None, kind="REG_SZ", data=""):
-        args = ["reg", "add", key, "/f"]
+        args = ["reg", "add", self.redirect_key(key), "/f"]
         if name is not None:
             args += ["/v", name, "/t", kind, "/d", data]
         for _ in range(3):
@@ -143,7 +201,8 @@ class Wine:
             out = f.read().decode("utf-8", "replace").strip()
         raise Failure("reg add %s failed with %d: %s" % (key, rc, out))
 
-    def reg_delete(self, key, name=None):
+    def reg_delete(self, key, name=None, raw=False):
+        key = key if raw else self.redirect_key(key)
         args = ["reg", "delete", key, "/f"] + (["/v", name] if name is not None else [])
         self.run(*args)
 

@@ -1,6 +1,7 @@
-# Helpers of the installation tests (tests/install), built for x86_64: a
-# program that holds a file open, and two libraries that differ only in their
-# version resource (1.5.0.0 and 2.0.0.0).
+# Helpers of the installation tests (tests/install), built in both Windows
+# builds (a 32-bit prefix runs only 32-bit programs): a program that holds a
+# file open, and two libraries that differ only in their version resource
+# (1.5.0.0 and 2.0.0.0).
 add_executable(hold_file ${CMAKE_CURRENT_LIST_DIR}/hold_file.c)
 target_compile_options(hold_file PRIVATE -Os -Wall -Wextra -Werror)
 target_link_options(hold_file PRIVATE -s -static-libgcc)

@@ -2,11 +2,14 @@
 """Runs one group of installation tests (see cases.py) under Wine.
 
   run_install_tests.py --group NAME --setrunc PATH --stub SETRUN.EXE
-                       --prefix FOLDER [--case SUBSTRING]
+                       --prefix FOLDER [--arch win32|win64] [--case SUBSTRING]
 
-The helper programs (hold_file.exe, version_*.dll, msgbox_answer.exe) are
-taken from the folder of the setup program (the x86_64 build). Each group
-uses its own Wine prefix, created on first use and reused afterwards."""
+The stub is either build of the setup program; the helper programs
+(hold_file.exe, version_*.dll, msgbox_answer.exe) are taken from its folder
+(the Windows build it belongs to). The Wine prefix, of the kind --arch
+names (default win64), is created on first use and reused afterwards; the
+groups may share one, in turn (tests/install/install.cmake). The output of
+the Windows programs goes to PREFIX-logs/GROUP."""
 
 import argparse
 import os
@@ -17,7 +20,7 @@ import traceback
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from cases import GROUPS, Context  # noqa: E402
-from harness import Failure, Wine  # noqa: E402
+from harness import Failure, Wine, program_bits  # noqa: E402
 
 
 def main():
@@ -26,12 +29,16 @@ def main():
     a.add_argument("--setrunc", required=True)
     a.add_argument("--stub", required=True)
     a.add_argument("--prefix", required=True)
+    a.add_argument("--arch", choices=["win32", "win64"], default="win64")
     a.add_argument("--case", default="")
     args = a.parse_args()
     here = os.path.dirname(os.path.abspath(__file__))
     runner = os.path.join(here, "..", "wine", "run-in-wine.sh")
     stub = os.path.abspath(args.stub)
-    wine = Wine(args.prefix, runner, os.path.dirname(stub))
+    logs = os.path.join(os.path.abspath(args.prefix) + "-logs", args.group)
+    wine = Wine(args.prefix, runner, os.path.dirname(stub), args.arch, program_bits(stub), logs)
+    print(f"{wine.bits}-bit setup program in a {args.arch} prefix"
+          + (" (redirected)" if wine.redirected else ""), flush=True)
     wine.ensure()
     groups = sorted(GROUPS) if args.group == "all" else [args.group]
     failed = 0

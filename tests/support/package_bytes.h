@@ -158,6 +158,101 @@ inline Bytes ResolutionPayload(const std::vector<std::pair<int32_t, int32_t>>& s
   return b;
 }
 
+// A zlib stream of `head` followed by `zeros` zero bytes (a multiple of
+// 1 MiB), made without compressing the zeros one by one: one deflate block
+// of 1 MiB of zeros, ended by a full flush so that it stands on its own, is
+// repeated, and the Adler-32 sum of the zeros is worked out. About 1 KB of
+// stream per MiB, the most deflate gives.
+inline Bytes DeflateWithZeros(const Bytes& head, uint64_t zeros) {
+  z_stream z = {};
+  Bytes out = {0x78, 0xDA}, piece(1 << 21);
+  if (deflateInit2(&z, 9, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) return Bytes();
+  auto run = [&](const Bytes& in, int flush) {
+    z.next_in = (Bytef*)in.data();
+    z.avail_in = (uInt)in.size();
+    z.next_out = piece.data();
+    z.avail_out = (uInt)piece.size();
+    deflate(&z, flush);
+    return Bytes(piece.begin(), piece.begin() + (piece.size() - z.avail_out));
+  };
+  Append(out, run(head, Z_FULL_FLUSH));
+  Bytes block = run(Bytes(1 << 20, 0), Z_FULL_FLUSH);
+  for (uint64_t n = 0; n < zeros >> 20; ++n) Append(out, block);
+  Append(out, run(Bytes(), Z_FINISH));
+  deflateEnd(&z);
+  uLong sum = adler32(1, head.data(), (uInt)head.size());
+  uint64_t a = sum & 0xFFFF, b = sum >> 16;
+  b = (b + (zeros % 65521) * a) % 65521;
+  for (int i = 3; i >= 0; --i) out.push_back((uint8_t)((((b << 16) | a) >> (8 * i)) & 0xFF));
+  return out;
+}
+
+// A compressed record whose payload is `head` and `zeros` zero bytes.
+inline Bytes CompressedWithZeros(uint16_t type, const Bytes& head, uint64_t zeros) {
+  Bytes z = DeflateWithZeros(head, zeros);
+  Bytes b = Header(type, 0x1, (uint32_t)(z.size() + 4));
+  PutU32(b, (uint32_t)(head.size() + zeros));
+  Append(b, z);
+  return b;
+}
+
+// ---------------------------------------------------------------------------
+// Pictures: a packed bitmap is a 40-byte BITMAPINFOHEADER (40, width, height,
+// 1 plane, bits, compression 0 at 16, image size at 20, colours used at 32),
+// the colour table (2^bits entries of 4 bytes up to 8 bits) and the pixel
+// rows, each padded to 4 bytes.
+inline Bytes PackedBitmap(int32_t width, int32_t height, uint16_t bits, uint8_t fill = 0x55) {
+  Bytes b(40, 0);
+  size_t row = ((size_t)width * bits + 31) / 32 * 4;
+  size_t rows = (size_t)(height < 0 ? -height : height);
+  SetU32(b, 0, 40);
+  SetU32(b, 4, (uint32_t)width);
+  SetU32(b, 8, (uint32_t)height);
+  SetU16(b, 12, 1);
+  SetU16(b, 14, bits);
+  SetU32(b, 20, (uint32_t)(row * rows));
+  b.resize(40 + (bits <= 8 ? (4u << bits) : 0), 0x10);
+  b.resize(b.size() + row * rows, fill);
+  return b;
+}
+
+// Wizard image table: u32 count, that many u32 offsets (0 = no image), then
+// the bitmaps. An empty bitmap here stands for "no image".
+inline Bytes ImageTablePayload(const std::vector<Bytes>& images) {
+  Bytes b;
+  PutU32(b, (uint32_t)images.size());
+  size_t at = 4 + 4 * images.size();
+  for (const Bytes& image : images) {
+    PutU32(b, image.empty() ? 0 : (uint32_t)at);
+    at += image.size();
+  }
+  for (const Bytes& image : images) Append(b, image);
+  return b;
+}
+
+// Backdrop image: a 14-byte bitmap file header ("BM", file size, 0, offset
+// of the pixels), then the packed bitmap.
+inline Bytes BackdropPayload(const Bytes& bitmap) {
+  Bytes b = {'B', 'M'};
+  PutU32(b, (uint32_t)(14 + bitmap.size()));
+  PutU32(b, 0);
+  PutU32(b, 14 + 40);
+  Append(b, bitmap);
+  return b;
+}
+
+// Title style: u32 shadow colour, u32 text colour, u32 alignment, then a
+// 60-byte LOGFONTA (height at 0, face name at 28): 72 bytes.
+inline Bytes TitleStylePayload(uint32_t shadow, uint32_t text, uint32_t right, const std::string& face = "Arial") {
+  Bytes b(72, 0);
+  SetU32(b, 0, shadow);
+  SetU32(b, 4, text);
+  SetU32(b, 8, right);
+  SetU32(b, 12, (uint32_t)-24);
+  for (size_t i = 0; i < face.size() && i < 31; ++i) b[12 + 28 + i] = (uint8_t)face[i];
+  return b;
+}
+
 // ---------------------------------------------------------------------------
 // Layout record header: 170 bytes, flags at 0, page table (11 x u32) at 126.
 inline Bytes LayoutPayload(uint32_t flags, size_t extra = 0) {

@@ -239,6 +239,38 @@ TEST_F(Streams, CorruptDataIsADataError) {
   EXPECT_EQ(InflateStatusWord, 0x31FDu);  // Z_DATA_ERROR
 }
 
+// The inflater is built without gzip support and builds its fixed-code
+// tables on first use: short streams (fixed codes) decode, every time, and a
+// gzip stream of the same data is refused like any other foreign data.
+TEST_F(Streams, FixedCodeStreamsDecodeAndGzipStreamsAreRefused) {
+  const std::string text = "setup installs the files of the group into the folder";
+  const Bytes data(text.begin(), text.end());
+  Bytes z = Deflate(data);
+  ASSERT_EQ((z[2] >> 1) & 3, 1) << "not a fixed-code block";
+  FileHandle source = Source(z);
+  for (int round = 0; round < 2; ++round) {
+    SeekFile(source, 0);
+    Bytes block(data.size());
+    EXPECT_EQ(InflateToMemory(block.data(), (u32)block.size(), &source, (u32)z.size()), 0);
+    EXPECT_EQ(block, data);
+  }
+
+  z_stream g = {};
+  ASSERT_EQ(deflateInit2(&g, 9, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY), Z_OK);
+  Bytes gz(deflateBound(&g, (uLong)data.size()));
+  g.next_in = (Bytef*)data.data();
+  g.avail_in = (uInt)data.size();
+  g.next_out = gz.data();
+  g.avail_out = (uInt)gz.size();
+  ASSERT_EQ(deflate(&g, Z_FINISH), Z_STREAM_END);
+  gz.resize(g.total_out);
+  deflateEnd(&g);
+  FileHandle gzSource = Source(gz, "source.gz");
+  Bytes block(data.size());
+  EXPECT_EQ(InflateToMemory(block.data(), (u32)block.size(), &gzSource, (u32)gz.size()), 1);
+  EXPECT_EQ(InflateStatusWord, 0x31FDu);  // Z_DATA_ERROR: incorrect header check
+}
+
 TEST_F(Streams, WriteFailureIsStatus4AndLeavesTheWord) {
   Bytes data = SampleData(100000);
   Bytes z = Deflate(data);

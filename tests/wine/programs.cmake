@@ -1,4 +1,4 @@
-# Helpers of the Windows tests, built for the x86_64 program.
+# Helpers of the Windows tests, built for the same processor as the program.
 
 # Start-up runs: libraries that mark their own loading, and a program that
 # loads a library the ordinary way.
@@ -27,6 +27,7 @@ endif()
 # The exit code as a shell sees it.
 add_test(NAME e2e.startup_exit_code
   COMMAND sh ${CMAKE_SOURCE_DIR}/tests/e2e/startup-exit-code.sh $<TARGET_FILE:setrun>)
+set_tests_properties(e2e.startup_exit_code PROPERTIES LABELS wine)
 
 # The start-up runs prefer libraries placed beside the program to the
 # built-in ones, so that a load from the program's folder shows.
