@@ -1,5 +1,6 @@
 #include "builder/layout.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <sstream>
@@ -15,7 +16,7 @@ namespace {
 // for the wider and taller fonts a system without Segoe UI substitutes.
 const i32 Margin = 24;         // left and right edge of the page contents
 const i32 HeaderHeight = 68;
-const i32 HeaderImageSize = 48;
+const i32 HeaderImageSize = StandardEmblemSize;
 const i32 SideWidth = 164;
 const i32 ButtonWidth = 88, ButtonHeight = 26;
 
@@ -51,39 +52,6 @@ ControlSpec RichBox(u16 id, i32 left, i32 top, i32 right, i32 bottom) {
               ControlFlagInputBox);
 }
 
-PageSpec PlainPage(const StandardColours& c) {
-  PageSpec p;
-  p.background = c.page;
-  p.textColour = c.text;
-  p.editBackground = c.page;
-  return p;
-}
-
-// A page with the title and subtitle in a header and, at its right, the
-// header image; the page window below it spans the frame.
-PageSpec HeaderPage(const Layout& l, const StandardColours& c, u32 headerImage) {
-  PageSpec p = PlainPage(c);
-  p.headerHeight = HeaderHeight;
-  p.headerBackground = c.header;
-  p.headerTextColour = c.text;
-  p.headerImage = headerImage;
-  p.flags = PageFlagHeaderLine | PageFlagHeaderImageCentredV | PageFlagHeaderImageRight;
-  const i32 textRight = l.frameWidth - HeaderImageSize - 2 * ((HeaderHeight - HeaderImageSize) / 2) - 16;
-  p.headerControls = {RichLabel(ControlIdPageTitle, Margin, 10, textRight, 30),
-                      RichLabel(ControlIdPageSubtitle, Margin, 30, textRight, 64)};
-  return p;
-}
-
-// The welcome and finish pages: a side pane with its image at the left and no
-// header.
-PageSpec SidePage(const StandardColours& c, u32 sideImage) {
-  PageSpec p = PlainPage(c);
-  p.sideWidth = SideWidth;
-  p.sideBackground = c.accent;
-  p.sideImage = sideImage;
-  return p;
-}
-
 }  // namespace
 
 void SetStandardHeader(Layout* l) {
@@ -96,101 +64,133 @@ void SetStandardHeader(Layout* l) {
   f.faceName = "Segoe UI";
   f.height = -12;  // 9 pt at 96 DPI
   f.weight = 400;
-  f.charSet = 1;          // DEFAULT_CHARSET
-  f.quality = 5;          // CLEARTYPE_QUALITY
+  f.charSet = 1;            // DEFAULT_CHARSET
+  f.quality = 5;            // CLEARTYPE_QUALITY
   f.pitchAndFamily = 0x22;  // VARIABLE_PITCH | FF_SWISS: a sans-serif stands in
   l->font = f;
 }
 
-PageLayouts StandardPages(const Layout& l, const StandardColours& c, u32 sideImage,
-                          u32 headerImage) {
-  PageLayouts out;
-  const i32 w = l.frameWidth;
-  // Pages with a header: the page window is w wide and ph high.
-  const i32 ph = l.frameHeight - l.buttonBarHeight - HeaderHeight;
-  const i32 right = w - Margin;
-  // Pages with a side pane: sw wide and sh high.
-  const i32 sw = w - SideWidth, sh = l.frameHeight - l.buttonBarHeight;
-  const i32 sideRight = sw - Margin;
+PageSpec StandardPage(unsigned kind, const StandardColours& c, u32 sideImage, u32 headerImage) {
+  PageSpec p;
+  p.background = c.page;
+  p.textColour = c.text;
+  p.editBackground = c.page;
+  if (kind == PageWelcome || kind == PageFinish) {
+    // A side pane with its image at the left, no header.
+    p.sideWidth = SideWidth;
+    p.sideBackground = c.accent;
+    p.sideImage = sideImage;
+  } else {
+    // The title and subtitle in a header with the header image at its right.
+    p.headerHeight = HeaderHeight;
+    p.headerBackground = c.header;
+    p.headerTextColour = c.text;
+    p.headerImage = headerImage;
+    p.flags = PageFlagHeaderLine | PageFlagHeaderImageCentredV | PageFlagHeaderImageRight;
+  }
+  return p;
+}
 
-  PageSpec welcome = SidePage(c, sideImage);
-  welcome.controls = {RichLabel(ControlIdText0, Margin, 24, sideRight, 84),
-                      RichLabel(ControlIdText1, Margin, 96, sideRight, 150),
-                      RichLabel(ControlIdText2, Margin, 158, sideRight, 212),
-                      RichLabel(ControlIdText3, Margin, sh - 58, sideRight, sh - 22)};
-  out.pages[PageWelcome] = welcome;
+void LayOutStandardControls(unsigned kind, const Layout& l, i32 headerImageWidth, PageSpec* page) {
+  // The page window's size; x runs from Margin to right.
+  const i32 pw = l.frameWidth - page->sideWidth;
+  const i32 ph = l.frameHeight - l.buttonBarHeight - page->headerHeight;
+  const i32 right = pw - Margin;
+  page->controls.clear();
+  page->headerControls.clear();
+  if (page->headerHeight > 0) {
+    // Title and subtitle stop short of a right-aligned header image.
+    i32 textRight = pw - Margin;
+    if (headerImageWidth > 0) {
+      i32 gap = std::max(0, (page->headerHeight - HeaderImageSize) / 2);
+      textRight = std::min(textRight, pw - headerImageWidth - gap - 16);
+    }
+    const i32 h = page->headerHeight;
+    page->headerControls = {RichLabel(ControlIdPageTitle, Margin, h * 10 / 68, textRight, h * 30 / 68),
+                            RichLabel(ControlIdPageSubtitle, Margin, h * 30 / 68, textRight, h * 64 / 68)};
+  }
+  std::vector<ControlSpec>& c = page->controls;
+  switch (kind) {
+    case PageWelcome:
+      c = {RichLabel(ControlIdText0, Margin, 24, right, 84), RichLabel(ControlIdText1, Margin, 96, right, 150),
+           RichLabel(ControlIdText2, Margin, 158, right, 212),
+           RichLabel(ControlIdText3, Margin, ph - 58, right, ph - 22)};
+      break;
+    case PageInformation:
+      c = {RichBox(ControlIdText0, Margin, 14, right, ph - 14)};
+      break;
+    case PageLicence:
+      c = {RichBox(ControlIdText0, Margin, 14, right, ph - 92),
+           RichLabel(ControlIdText1, Margin, ph - 86, right, ph - 64),
+           Make(ControlRadioButton, ControlIdText2, Button | win::Group | win::BsAutoRadioButton, Margin,
+                ph - 60, right, ph - 38),
+           Make(ControlRadioButton, ControlIdText3, win::Child | win::Visible | win::BsAutoRadioButton,
+                Margin, ph - 36, right, ph - 14)};
+      c[2].name = ControlName(ControlIdText2, PageLicence);
+      c[3].name = ControlName(ControlIdText3, PageLicence);
+      break;
+    case PageInstallFolder: {
+      const i32 browseLeft = right - 40;
+      c = {RichLabel(ControlIdText0, Margin, 14, right, 50),
+           RichLabel(ControlIdText1, Margin, 58, right, 94),
+           Make(ControlEdit, ControlIdFolder, Button | win::EsAutoHScroll, Margin, 102, browseLeft - 8, 126,
+                win::ExClientEdge),
+           Make(ControlPushButton, ControlIdBrowse, Button, browseLeft, 101, right, 127),
+           RichLabel(ControlIdText2, Margin, 138, right, 174),
+           RichLabel(ControlIdText3, Margin, 178, right, 214),
+           Make(ControlStatic, ControlIdSpaceNeededLabel, Plain, Margin, ph - 60, Margin + 168, ph - 40),
+           Make(ControlStatic, ControlIdSpaceNeeded, Plain, Margin + 172, ph - 60, Margin + 340, ph - 40),
+           Make(ControlStatic, ControlIdSpaceFreeLabel, Plain, Margin, ph - 36, Margin + 168, ph - 16),
+           Make(ControlStatic, ControlIdSpaceFree, Plain, Margin + 172, ph - 36, Margin + 340, ph - 16)};
+      break;
+    }
+    case PageReady:
+      c = {RichLabel(ControlIdText0, Margin, 14, right, 50), RichLabel(ControlIdText1, Margin, 58, right, 130),
+           RichLabel(ControlIdText2, Margin, 138, right, 210),
+           RichLabel(ControlIdText3, Margin, ph - 50, right, ph - 14)};
+      break;
+    case PageInstalling:
+      c = {RichLabel(ControlIdText0, Margin, 14, right, 50),
+           Make(ControlStatic, ControlIdCurrentFile, Plain | win::SsEndEllipsis, Margin, 62, right, 82),
+           Make(ControlProgressBar, ControlIdProgressBar, win::Child | win::Visible | win::PbsSmooth, Margin,
+                88, right - 60, 106),
+           Make(ControlStatic, ControlIdPercent, Plain | win::SsRight, right - 52, 87, right, 107),
+           RichLabel(ControlIdText1, Margin, 122, right, 158)};
+      break;
+    case PageFinish:
+      // Control 1003 is left out: the finish page empties it in every case.
+      // The run-after-setup box moves up to the launch button's top when that
+      // button is not shown.
+      c = {RichLabel(ControlIdText0, Margin, 24, right, 84), RichLabel(ControlIdText1, Margin, 96, right, 150),
+           RichLabel(ControlIdText2, Margin, 158, right, 212),
+           Make(ControlPushButton, ControlIdLaunch, Button, Margin, 226, Margin + 240, 252),
+           Make(ControlCheckBox, ControlIdRunAfter, Button | win::BsAutoCheckBox, Margin, 262, right, 284)};
+      break;
+    default:
+      break;
+  }
+}
 
-  PageSpec information = HeaderPage(l, c, headerImage);
-  information.controls = {RichBox(ControlIdText0, Margin, 14, right, ph - 14)};
-  out.pages[PageInformation] = information;
-
-  PageSpec licence = HeaderPage(l, c, headerImage);
-  licence.controls = {
-      RichBox(ControlIdText0, Margin, 14, right, ph - 92),
-      RichLabel(ControlIdText1, Margin, ph - 86, right, ph - 64),
-      Make(ControlRadioButton, ControlIdText2, Button | win::Group | win::BsAutoRadioButton, Margin,
-           ph - 60, right, ph - 38),
-      Make(ControlRadioButton, ControlIdText3, win::Child | win::Visible | win::BsAutoRadioButton,
-           Margin, ph - 36, right, ph - 14)};
-  licence.controls[2].name = "agree";
-  licence.controls[3].name = "disagree";
-  out.pages[PageLicence] = licence;
-
-  PageSpec folder = HeaderPage(l, c, headerImage);
-  const i32 browseLeft = right - 40;
-  folder.controls = {
-      RichLabel(ControlIdText0, Margin, 14, right, 50),
-      RichLabel(ControlIdText1, Margin, 58, right, 94),
-      Make(ControlEdit, ControlIdFolder, Button | win::EsAutoHScroll, Margin, 102, browseLeft - 8,
-           126, win::ExClientEdge),
-      Make(ControlPushButton, ControlIdBrowse, Button, browseLeft, 101, right, 127),
-      RichLabel(ControlIdText2, Margin, 138, right, 174),
-      RichLabel(ControlIdText3, Margin, 178, right, 214),
-      Make(ControlStatic, ControlIdSpaceNeededLabel, Plain, Margin, ph - 60, Margin + 168, ph - 40),
-      Make(ControlStatic, ControlIdSpaceNeeded, Plain, Margin + 172, ph - 60, Margin + 340, ph - 40),
-      Make(ControlStatic, ControlIdSpaceFreeLabel, Plain, Margin, ph - 36, Margin + 168, ph - 16),
-      Make(ControlStatic, ControlIdSpaceFree, Plain, Margin + 172, ph - 36, Margin + 340, ph - 16)};
-  out.pages[PageInstallFolder] = folder;
-
-  PageSpec ready = HeaderPage(l, c, headerImage);
-  ready.controls = {RichLabel(ControlIdText0, Margin, 14, right, 50),
-                    RichLabel(ControlIdText1, Margin, 58, right, 130),
-                    RichLabel(ControlIdText2, Margin, 138, right, 210),
-                    RichLabel(ControlIdText3, Margin, ph - 50, right, ph - 14)};
-  out.pages[PageReady] = ready;
-
-  PageSpec installing = HeaderPage(l, c, headerImage);
-  installing.controls = {
-      RichLabel(ControlIdText0, Margin, 14, right, 50),
-      Make(ControlStatic, ControlIdCurrentFile, Plain | win::SsEndEllipsis, Margin, 62, right, 82),
-      Make(ControlProgressBar, ControlIdProgressBar, win::Child | win::Visible | win::PbsSmooth,
-           Margin, 88, right - 60, 106),
-      Make(ControlStatic, ControlIdPercent, Plain | win::SsRight, right - 52, 87, right, 107),
-      RichLabel(ControlIdText1, Margin, 122, right, 158)};
-  out.pages[PageInstalling] = installing;
-
-  // Control 1003 is left out: the finish page empties it in every case. The
-  // run-after-setup box moves up to the launch button's top when that button
-  // is not shown.
-  PageSpec finish = SidePage(c, sideImage);
-  finish.controls = {RichLabel(ControlIdText0, Margin, 24, sideRight, 84),
-                     RichLabel(ControlIdText1, Margin, 96, sideRight, 150),
-                     RichLabel(ControlIdText2, Margin, 158, sideRight, 212),
-                     Make(ControlPushButton, ControlIdLaunch, Button, Margin, 226, Margin + 240, 252),
-                     Make(ControlCheckBox, ControlIdRunAfter, Button | win::BsAutoCheckBox, Margin,
-                          262, sideRight, 284)};
-  out.pages[PageFinish] = finish;
-
+std::vector<ControlSpec> StandardButtonBar(const Layout& l) {
   // Back and Next side by side at the right, Cancel apart from them.
   const i32 top = (l.buttonBarHeight - ButtonHeight) / 2;
-  const i32 cancel = w - 16 - ButtonWidth, next = cancel - 12 - ButtonWidth,
+  const i32 cancel = l.frameWidth - 16 - ButtonWidth, next = cancel - 12 - ButtonWidth,
             back = next - 8 - ButtonWidth;
-  out.buttonBar = {
-      Make(ControlPushButton, ControlIdBack, Button, back, top, back + ButtonWidth, top + ButtonHeight),
-      Make(ControlPushButton, ControlIdNext, Button | win::BsDefPushButton, next, top,
-           next + ButtonWidth, top + ButtonHeight),
-      Make(ControlPushButton, ControlIdCancel, Button, cancel, top, cancel + ButtonWidth,
-           top + ButtonHeight)};
+  return {Make(ControlPushButton, ControlIdBack, Button, back, top, back + ButtonWidth, top + ButtonHeight),
+          Make(ControlPushButton, ControlIdNext, Button | win::BsDefPushButton, next, top,
+               next + ButtonWidth, top + ButtonHeight),
+          Make(ControlPushButton, ControlIdCancel, Button, cancel, top, cancel + ButtonWidth,
+               top + ButtonHeight)};
+}
+
+PageLayouts StandardPages(const Layout& l, const StandardColours& c, u32 sideImage, u32 headerImage) {
+  PageLayouts out;
+  for (unsigned kind = 0; kind <= PageFinish; ++kind) {
+    PageSpec page = StandardPage(kind, c, sideImage, headerImage);
+    LayOutStandardControls(kind, l, headerImage ? HeaderImageSize : 0, &page);
+    out.entries[kind] = page;
+  }
+  out.buttonBar = StandardButtonBar(l);
   return out;
 }
 
@@ -226,7 +226,9 @@ u16 ControlIdByName(const std::string& name) {
   return 0;
 }
 
-const char* ControlName(u16 id) {
+const char* ControlName(u16 id, int pageKind) {
+  if (pageKind == PageLicence && id == ControlIdText2) return "agree";
+  if (pageKind == PageLicence && id == ControlIdText3) return "disagree";
   for (const IdName& n : ControlNames)
     if (id == n.id) return n.name;
   return "";
@@ -241,6 +243,28 @@ int PageKindByName(const std::string& name) {
 
 const char* PageKindName(unsigned kind) {
   return kind < sizeof PageNames / sizeof *PageNames ? PageNames[kind] : "";
+}
+
+void PutLogFont(const LogFont& font, u8* f) {
+  if (font.faceName.size() > 31)
+    throw BuildError("the font name '" + font.faceName + "' is longer than 31 bytes");
+  if (font.faceName.find('\0') != std::string::npos)
+    throw BuildError("the font name contains a NUL character");
+  std::memset(f, 0, LogFontSize);
+  WriteU32(f + 0, (u32)font.height);
+  WriteU32(f + 4, (u32)font.width);
+  WriteU32(f + 8, (u32)font.escapement);
+  WriteU32(f + 12, (u32)font.orientation);
+  WriteU32(f + 16, (u32)font.weight);
+  f[20] = font.italic;
+  f[21] = font.underline;
+  f[22] = font.strikeOut;
+  f[23] = font.charSet;
+  f[24] = font.outPrecision;
+  f[25] = font.clipPrecision;
+  f[26] = font.quality;
+  f[27] = font.pitchAndFamily;
+  std::memcpy(f + 28, font.faceName.data(), font.faceName.size());
 }
 
 namespace {
@@ -271,8 +295,8 @@ u32 Offset(const std::vector<u8>& record) {
 
 void AppendPageTables(const PageLayouts& layouts, std::vector<u8>* record) {
   if (record->size() < LayoutHeaderSize) throw BuildError("internal error: no layout header");
-  for (unsigned kind = 0; kind < layouts.pages.size(); ++kind) {
-    const std::optional<PageSpec>& page = layouts.pages[kind];
+  for (unsigned kind = 0; kind < layouts.entries.size(); ++kind) {
+    const std::optional<PageSpec>& page = layouts.entries[kind];
     if (!page) continue;
     if (page->controls.size() > 0xFFFF || page->headerControls.size() > 0xFFFF)
       throw BuildError(std::string("page ") + PageKindName(kind) + " has more than 65,535 controls");
@@ -337,7 +361,7 @@ const char* KindName(u16 kind) {
 
 // Lists `count` control entries at `offset`, or names the table as damaged.
 void DescribeControls(std::ostringstream& s, const u8* record, u32 length, uint64_t offset,
-                      u32 count, const char* indent) {
+                      u32 count, const char* indent, int pageKind) {
   if (offset > length || (uint64_t)count * ControlEntrySize > length - offset) {
     s << indent << "(" << count << " controls at offset " << offset
       << ": the table does not lie inside the record)\n";
@@ -349,7 +373,7 @@ void DescribeControls(std::ostringstream& s, const u8* record, u32 length, uint6
     i32 l = (i32)ReadU32(c + ControlEntryLeft), t = (i32)ReadU32(c + ControlEntryTop);
     i32 r = (i32)ReadU32(c + ControlEntryRight), b = (i32)ReadU32(c + ControlEntryBottom);
     s << indent << id;
-    const char* name = ControlName(id);
+    const char* name = ControlName(id, pageKind);
     if (*name) s << " " << name;
     s << ": " << KindName(kind) << " (kind " << kind << ") at " << l << "," << t << " size " << r - l
       << "x" << b - t << ", style " << Hex(ReadU32(c + ControlEntryStyle));
@@ -391,17 +415,19 @@ std::string DescribeLayoutPages(const u8* record, u32 length) {
         << ReadU32(p + PageEntryHeaderImage) << "\n";
     u32 count = ReadU16(p + PageEntryControlCount), headerCount = ReadU16(p + PageEntryHeaderControlCount);
     s << "    page controls (" << count << "):\n";
-    DescribeControls(s, record, length, (uint64_t)at + ReadU32(p + PageEntryControls), count, "      ");
+    DescribeControls(s, record, length, (uint64_t)at + ReadU32(p + PageEntryControls), count, "      ",
+                     (int)kind);
     if (headerCount) {
       s << "    header controls (" << headerCount << "):\n";
       DescribeControls(s, record, length, (uint64_t)at + ReadU32(p + PageEntryHeaderControls),
-                       headerCount, "      ");
+                       headerCount, "      ", (int)kind);
     }
   }
   if (!any) s << "  none\n";
   u32 barCount = ReadU32(record + LayoutButtonBarCount);
   s << "button bar controls (" << barCount << "):\n";
-  if (barCount) DescribeControls(s, record, length, ReadU32(record + LayoutButtonBarControls), barCount, "  ");
+  if (barCount)
+    DescribeControls(s, record, length, ReadU32(record + LayoutButtonBarControls), barCount, "  ", -1);
   return s.str();
 }
 

@@ -13,6 +13,7 @@
 namespace setrunc {
 
 struct Layout;
+struct LogFont;
 
 // One control entry. `name` is the builder's name of the control (for
 // messages and `inspect`); it is not stored.
@@ -47,7 +48,7 @@ struct PageSpec {
 // The pages of a layout record, by page kind (slots 0 to 9 of the page table;
 // slot 10 is never used), and the controls of the button bar.
 struct PageLayouts {
-  std::array<std::optional<PageSpec>, PageTableUsedSlots> pages;
+  std::array<std::optional<PageSpec>, PageTableUsedSlots> entries;
   std::vector<ControlSpec> buttonBar;
 };
 
@@ -74,16 +75,31 @@ struct StandardColours {
 // [layout] change these before the pages are laid out.
 void SetStandardHeader(Layout* layout);
 
-// Lays out the seven pages and the button bar for the layout's frame size and
-// button bar height. Pages with a side pane (welcome, finish) show image
-// `sideImage`, pages with a header image `headerImage` (0 = none).
+// The standard page of `kind` (0 to 6) without its controls: colours and
+// panes. Welcome and finish have a side pane showing image `sideImage`, the
+// other pages a header showing `headerImage` at its right (0 = none).
+PageSpec StandardPage(unsigned kind, const StandardColours& colours, u32 sideImage, u32 headerImage);
+// Lays out the standard controls of page `kind` for the frame size, the
+// button bar height and the page's own side pane width and header height;
+// the title and subtitle stop short of a header image `headerImageWidth`
+// pixels wide (0 = none).
+void LayOutStandardControls(unsigned kind, const Layout& layout, i32 headerImageWidth, PageSpec* page);
+// Back, Next and Cancel at the right of the button bar.
+std::vector<ControlSpec> StandardButtonBar(const Layout& layout);
+// All seven standard pages and the button bar.
 PageLayouts StandardPages(const Layout& layout, const StandardColours& colours, u32 sideImage,
                           u32 headerImage);
+// The size of the header emblem the builder draws.
+static const i32 StandardEmblemSize = 48;
+
+// Writes a LOGFONTA (60 bytes) at `out`.
+void PutLogFont(const struct LogFont& font, u8* out);
 
 // Names of the controls of the standard layout ("browse", "progress", ...)
-// and of the page kinds ("welcome", ...); 0 / -1 when unknown.
+// and of the page kinds ("welcome", ...); 0 / -1 / "" when unknown. On the
+// licence page (`pageKind` 2) 1002 and 1003 are "agree" and "disagree".
 u16 ControlIdByName(const std::string& name);
-const char* ControlName(u16 id);
+const char* ControlName(u16 id, int pageKind = -1);
 int PageKindByName(const std::string& name);
 const char* PageKindName(unsigned kind);
 

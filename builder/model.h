@@ -109,6 +109,13 @@ struct ForcedPageRecord {
   u16 group = 0;
 };
 
+// One variant of the backdrop picture: a bitmap file (BITMAPFILEHEADER and
+// packed bitmap) and the screen size it is meant for.
+struct BackdropPicture {
+  i32 screenWidth = 0, screenHeight = 0;
+  Bytes bitmapFile;
+};
+
 struct Project {
   Layout layout;
   std::optional<Bytes> imageTable;
@@ -124,6 +131,11 @@ struct Project {
   // is still one stream. The output depends on it, so it is fixed outside
   // tests: files up to this size are compressed in one call.
   size_t chunkSize = 8u << 20;
+  // The backdrop: picture variants (written behind a resolution list), the
+  // title and its style (72 bytes: shadow, colour, alignment, LOGFONTA).
+  std::vector<BackdropPicture> backdropPictures;
+  std::optional<std::string> backdropTitle;
+  std::optional<Bytes> titleStyle;
 };
 
 }  // namespace setrunc

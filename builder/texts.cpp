@@ -6,9 +6,10 @@
 
 namespace setrunc {
 
-TextGroups DefaultTexts(const std::string& title) { return DefaultTexts(title, title); }
+TextGroups DefaultTexts(const std::string& title) { return DefaultTexts(title, title, ""); }
 
-TextGroups DefaultTexts(const std::string& title, const std::string& product) {
+TextGroups DefaultTexts(const std::string& title, const std::string& product,
+                        const std::string& publisher) {
   const std::string& p = product;
   // Headings of the pages with a side pane: the page title is not shown there.
   auto heading = [](const std::string& text) { return "<fontsize=12><b>" + text + "</b></font>"; };
@@ -17,7 +18,7 @@ TextGroups DefaultTexts(const std::string& title, const std::string& product) {
       "Welcome",
       "Setup of " + p,
       heading("Welcome to the setup of " + p),
-      "This wizard installs " + p + " on your computer.",
+      "This wizard installs " + p + (publisher.empty() ? "" : " by " + publisher) + " on your computer.",
       "Please close all other programs before you continue.",
       "Click Next to continue, or Close to leave Setup.",
   };

@@ -14,8 +14,10 @@ using TextGroups = std::array<std::vector<std::string>, TextGroupCount>;
 
 // The default texts of a group (6, 4, 6, 9, 6, 4, 10, 33, 7 and 0 texts):
 // every text the setup program reads. `title` is the setup title 7/0;
-// `product` (such as "Tool 1.4") is worked into the page texts and messages.
-TextGroups DefaultTexts(const std::string& title, const std::string& product);
+// `product` (such as "Tool 1.4") is worked into the page texts and messages,
+// `publisher` (may be empty) into the welcome page.
+TextGroups DefaultTexts(const std::string& title, const std::string& product,
+                        const std::string& publisher);
 // The same with the title as the product name.
 TextGroups DefaultTexts(const std::string& title);
 

@@ -134,7 +134,7 @@ INSTANTIATE_TEST_SUITE_P(Modes, StandardLayout,
                                            "frame_width = 640\nframe_height = 480\nbutton_bar_height = 56"));
 
 TEST(DefaultTexts, EveryTextTheWizardShowsIsThere) {
-  setrunc::TextGroups t = setrunc::DefaultTexts("Tool 1.4 Setup", "Tool 1.4");
+  setrunc::TextGroups t = setrunc::DefaultTexts("Tool 1.4 Setup", "Tool 1.4", "Example Ltd");
   // Left empty on purpose: the information and licence texts come from the
   // project, 1/3 would relabel Next, 3/4, 3/5, 4/4 and 5/3 are spare lines,
   // 6/9 would ask for a restart every time, 8/4 is not used.
@@ -158,6 +158,29 @@ TEST(DefaultTexts, EveryTextTheWizardShowsIsThere) {
   }
   EXPECT_EQ(t[7][0], "Tool 1.4 Setup");
   EXPECT_NE(t[0][2].find("Tool 1.4"), std::string::npos);
+  EXPECT_NE(t[0][3].find("by Example Ltd"), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(DescribeLayout, ListsPagesAndControlsAndNamesDamagedEntries) {
+  TempDir dir;
+  Bytes record = setrunc::EncodeLayout(LoadText(dir, "[[group]]\n").project.layout);
+  std::string text = setrunc::DescribeLayoutPages(record.data(), (u32)record.size());
+  for (const char* expected :
+       {"0 welcome (offset 170)", "side pane: width 164, background #0067C0, image 1",
+        "header: height 68, background #FFFFFF, text #1A1A1A, image 2",
+        "1005 browse: button (kind 3) at 496,101 size 40x26", "1002 agree: radio button",
+        "button bar controls (3):", "1 next: button (kind 3)"})
+    EXPECT_NE(text.find(expected), std::string::npos) << expected << "\n" << text;
+  // A page entry and a control table that leave the record are named, not read.
+  WriteU32(&record[126 + 4 * 6], (u32)record.size() - 10);
+  WriteU16(&record[ReadU32(&record[126 + 4 * 5]) + 44], 60000);
+  text = setrunc::DescribeLayoutPages(record.data(), (u32)record.size());
+  EXPECT_NE(text.find("6 finish: entry at offset"), std::string::npos) << text;
+  EXPECT_NE(text.find("(60000 controls at offset"), std::string::npos) << text;
 }
 
 }  // namespace
