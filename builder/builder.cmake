@@ -15,6 +15,7 @@ set(SETRUNC_SOURCES
   builder/package_writer.cpp
   builder/project.cpp
   builder/reader_commands.cpp
+  builder/shared_data.cpp
   builder/texts.cpp)
 
 add_executable(setrunc builder/main.cpp ${SETRUNC_SOURCES})

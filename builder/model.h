@@ -136,6 +136,8 @@ struct Project {
   std::vector<BackdropPicture> backdropPictures;
   std::optional<std::string> backdropTitle;
   std::optional<Bytes> titleStyle;
+  // Files with the same bytes are stored once.
+  bool shareIdenticalFiles = true;
 };
 
 }  // namespace setrunc

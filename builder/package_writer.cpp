@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <random>
@@ -467,6 +468,149 @@ FileDescriptor CreateSpool(const std::string& folder) {
   return fd;
 }
 
+// The bytes of an entry with data, in pieces, to `take` (false stops).
+void ReadEntryData(const FileEntry& e, const std::function<bool(const u8*, size_t)>& take) {
+  if (e.data.kind == FileData::Path) {
+    ReadInPieces(e.data.path, take);
+  } else {
+    for (size_t at = 0; at < e.data.bytes.size(); at += PieceSize)
+      if (!take(e.data.bytes.data() + at, std::min(PieceSize, e.data.bytes.size() - at))) return;
+  }
+}
+
+// A fingerprint of an entry's bytes: CRC-32 and Adler-32. Equal
+// fingerprints are only candidates: the bytes are compared before sharing.
+uint64_t Fingerprint(const FileEntry& e) {
+  u32 crc = 0, adler = 1;
+  ReadEntryData(e, [&](const u8* p, size_t n) {
+    crc = libdeflate_crc32(crc, p, n);
+    adler = libdeflate_adler32(adler, p, n);
+    return true;
+  });
+  return ((uint64_t)crc << 32) | adler;
+}
+
+// 1 when the two entries hold the same bytes (their sizes are equal).
+bool SameBytes(const FileEntry& a, const FileEntry& b) {
+  if (a.data.kind == FileData::Inline && b.data.kind == FileData::Inline)
+    return a.data.bytes == b.data.bytes;
+  if (b.data.kind == FileData::Inline) return SameBytes(b, a);
+  // b comes from a file: a is compared with it piece by piece.
+  if (a.data.kind == FileData::Inline) {
+    size_t at = 0;
+    bool same = true;
+    ReadEntryData(b, [&](const u8* p, size_t n) {
+      same = at + n <= a.data.bytes.size() && std::memcmp(a.data.bytes.data() + at, p, n) == 0;
+      at += n;
+      return same;
+    });
+    return same && at == a.data.bytes.size();
+  }
+  u32 sizeA, sizeB;
+  FileDescriptor fa = OpenSourceFile(a.data.path, &sizeA), fb = OpenSourceFile(b.data.path, &sizeB);
+  if (sizeA != sizeB) return false;
+  Bytes pa(std::min<size_t>(sizeA, PieceSize)), pb(pa.size());
+  for (uint64_t at = 0; at < sizeA;) {
+    size_t n = (size_t)std::min<uint64_t>(pa.size(), sizeA - at);
+    ReadExactly(fa.get(), a.data.path, at, pa.data(), n);
+    ReadExactly(fb.get(), b.data.path, at, pb.data(), n);
+    if (std::memcmp(pa.data(), pb.data(), n) != 0) return false;
+    at += n;
+  }
+  return true;
+}
+
+// Marks every entry whose bytes equal those of an earlier entry (in package
+// order) as sharing that entry's stream. Only files of equal size are read
+// for it.
+void FindIdenticalFiles(const std::vector<Job>& candidates,
+                        std::vector<std::vector<PackedData::Placement>>& placement) {
+  std::map<u32, std::vector<const Job*>> bySize;
+  for (const Job& job : candidates) bySize[job.size].push_back(&job);
+  for (auto& [size, jobs] : bySize) {
+    if (jobs.size() < 2) continue;
+    // Same size, same fingerprint: the first in package order is the one
+    // that is stored; candidates appear in package order.
+    std::map<uint64_t, std::vector<const Job*>> byPrint;
+    for (const Job* job : jobs) {
+      try {
+        byPrint[Fingerprint(*job->e)].push_back(job);
+      } catch (const BuildError& error) {
+        throw BuildError(Describe(*job->e) + ": " + error.what());
+      }
+    }
+    for (auto& [print, same] : byPrint) {
+      std::vector<const Job*> stored;  // distinct contents of this fingerprint
+      for (const Job* job : same) {
+        const Job* match = nullptr;
+        for (const Job* first : stored) {
+          try {
+            if (SameBytes(*first->e, *job->e)) match = first;
+          } catch (const BuildError& error) {
+            throw BuildError(Describe(*job->e) + ": " + error.what());
+          }
+          if (match) break;
+        }
+        if (!match) {
+          stored.push_back(job);
+          continue;
+        }
+        PackedData::Placement& pl = placement[job->group][job->entry];
+        pl.kind = PackedData::Placement::Shared;
+        pl.group = match->group;
+        pl.entry = match->entry;
+      }
+    }
+  }
+}
+
+// Lays the data area out from the spool in package order (see Placement)
+// and gives every entry its offset in it.
+void LayOutData(PackedData& d) {
+  using Placement = PackedData::Placement;
+  d.extents.clear();
+  uint64_t at = 0;
+  // Where the latest instance of each stored content lies, by its first entry.
+  std::map<std::pair<size_t, size_t>, u32> latest;
+  auto place = [&](uint64_t spoolOffset, u32 packed) {
+    if (!d.extents.empty() && d.extents.back().first + d.extents.back().second == spoolOffset)
+      d.extents.back().second += packed;
+    else
+      d.extents.push_back({spoolOffset, packed});
+    at += packed;
+    if (at > 0xFFFFFFFFu) throw BuildError("the compressed data exceeds 4 GB");
+  };
+  for (size_t g = 0; g < d.groups.size(); ++g)
+    for (size_t i = 0; i < d.groups[g].size(); ++i) {
+      StreamInfo& s = d.groups[g][i];
+      const Placement& pl = d.placement[g][i];
+      if (!s.packed) continue;
+      if (pl.kind == Placement::Own) {
+        s.offset = (u32)at;
+        latest[{g, i}] = s.offset;
+        place(pl.spoolOffset, s.packed);
+      } else if (pl.kind == Placement::Copied) {
+        s.offset = (u32)at;
+        latest[{pl.group, pl.entry}] = s.offset;
+        place(d.placement[pl.group][pl.entry].spoolOffset, s.packed);
+      } else {
+        s.offset = latest.at({pl.group, pl.entry});
+      }
+    }
+  d.total = at;
+  // An entry without data points into data that exists: the setup program
+  // seeks to the offset of every entry, and an offset behind the last byte
+  // would send it looking for a data volume that is not there. It points
+  // where the data placed before it ends, so offsets never go back.
+  uint64_t end = 0;
+  for (size_t g = 0; g < d.groups.size(); ++g)
+    for (size_t i = 0; i < d.groups[g].size(); ++i) {
+      StreamInfo& s = d.groups[g][i];
+      if (!s.packed) s.offset = at ? (u32)std::min<uint64_t>(end, at - 1) : 0;
+      else if (d.placement[g][i].kind != Placement::Shared) end = (uint64_t)s.offset + s.packed;
+    }
+}
+
 }  // namespace
 
 FileDescriptor CreateExclusive(const std::string& path, std::string* temporary) {
@@ -489,11 +633,13 @@ FileDescriptor CreateExclusive(const std::string& path, std::string* temporary) 
 PackedData PackFiles(const Project& project, const std::string& folder) {
   PackedData packed;
   packed.groups.resize(project.groups.size());
-  std::vector<Job> jobs;
+  packed.placement.resize(project.groups.size());
+  std::vector<Job> candidates, jobs;
   std::vector<Piece> pieces;
   const size_t chunk = std::max<size_t>(project.chunkSize, 1);
   for (size_t g = 0; g < project.groups.size(); ++g) {
     packed.groups[g].resize(project.groups[g].files.size());
+    packed.placement[g].resize(project.groups[g].files.size());
     for (size_t i = 0; i < project.groups[g].files.size(); ++i) {
       const FileEntry& e = project.groups[g].files[i];
       StreamInfo& info = packed.groups[g][i];
@@ -516,11 +662,19 @@ PackedData PackFiles(const Project& project, const std::string& folder) {
       }
       packed.inputBytes += size;
       if (size == 0) continue;  // packed size 0: nothing to inflate
-      jobs.push_back({g, i, &e, size});
-      for (uint64_t at = 0; at < size; at += chunk)
-        pieces.push_back({jobs.size() - 1, at, (size_t)std::min<uint64_t>(chunk, size - at), at == 0,
-                          at + chunk >= size});
+      candidates.push_back({g, i, &e, size});
     }
+  }
+  if (project.shareIdenticalFiles) FindIdenticalFiles(candidates, packed.placement);
+  for (const Job& job : candidates) {
+    if (packed.placement[job.group][job.entry].kind != PackedData::Placement::Own) {
+      ++packed.sharedEntries;
+      continue;
+    }
+    jobs.push_back(job);
+    for (uint64_t at = 0; at < job.size; at += chunk)
+      pieces.push_back({jobs.size() - 1, at, (size_t)std::min<uint64_t>(chunk, job.size - at), at == 0,
+                        at + chunk >= job.size});
   }
   packed.spool = CreateSpool(folder);
   const Bytes empty = ZlibCompress((const u8*)"", 0, project.compressionLevel);
@@ -591,6 +745,7 @@ PackedData PackFiles(const Project& project, const std::string& folder) {
     StreamInfo& info = packed.groups[job.group][job.entry];
     if (p.first) {
       info.offset = (u32)at;
+      packed.placement[job.group][job.entry].spoolOffset = at;
       checksum = 0;
       adler = 1;
     }
@@ -617,18 +772,43 @@ PackedData PackFiles(const Project& project, const std::string& folder) {
     }
     changed.notify_all();
   }
-  packed.total = at;
-
-  // An entry without data points into data that exists: the setup program
-  // seeks to the offset of every entry, and an offset behind the last byte
-  // would send it looking for a data volume that is not there.
-  uint64_t end = 0;
-  for (auto& group : packed.groups)
-    for (StreamInfo& s : group) {
-      if (s.packed) end = (uint64_t)s.offset + s.packed;
-      else s.offset = at ? (u32)std::min<uint64_t>(end, at - 1) : 0;
+  // Entries with the bytes of an earlier one take its figures.
+  for (size_t g = 0; g < packed.groups.size(); ++g)
+    for (size_t i = 0; i < packed.groups[g].size(); ++i) {
+      const PackedData::Placement& pl = packed.placement[g][i];
+      if (pl.kind != PackedData::Placement::Own) packed.groups[g][i] = packed.groups[pl.group][pl.entry];
     }
+  LayOutData(packed);
   return packed;
+}
+
+bool CopyStreamsAcrossVolumes(PackedData& data, const std::vector<uint64_t>& parts) {
+  using Placement = PackedData::Placement;
+  if (parts.size() < 2) return false;
+  // starts[k]: the global offset of the first data byte of volume k.
+  std::vector<uint64_t> starts(1, 0);
+  for (size_t k = 0; k + 1 < parts.size(); ++k) starts.push_back(starts.back() + parts[k]);
+  auto volumeOf = [&](uint64_t offset) {
+    return (size_t)(std::upper_bound(starts.begin(), starts.end(), offset) - starts.begin()) - 1;
+  };
+  bool changed = false;
+  uint64_t at = 0;  // where the data placed before the entry ends
+  for (size_t g = 0; g < data.groups.size(); ++g)
+    for (size_t i = 0; i < data.groups[g].size(); ++i) {
+      const StreamInfo& s = data.groups[g][i];
+      Placement& pl = data.placement[g][i];
+      if (!s.packed) continue;
+      // The setup program has read no further than `at` when it comes to
+      // this entry, so it is in the volume of byte at - 1 at the most.
+      if (pl.kind == Placement::Shared && at && volumeOf(s.offset) != volumeOf(at - 1)) {
+        pl.kind = Placement::Copied;
+        --data.sharedEntries;
+        changed = true;
+        LayOutData(data);  // the entries behind this one move
+      }
+      if (pl.kind != Placement::Shared) at += s.packed;
+    }
+  return changed;
 }
 
 namespace {
@@ -807,6 +987,23 @@ void CopyRange(int from, uint64_t at, uint64_t n, int to, const std::string& wha
   }
 }
 
+// Copies bytes `at` to `at` + `n` of the data area to the position of `to`.
+void CopyData(const PackedData& data, uint64_t at, uint64_t n, int to, const std::string& what) {
+  if (data.extents.empty()) return CopyRange(data.spool.get(), at, n, to, what);
+  uint64_t start = 0;  // of the extent in the data area
+  for (const auto& [spoolOffset, length] : data.extents) {
+    if (!n) break;
+    if (at < start + length) {
+      uint64_t skip = at - start, take = std::min<uint64_t>(n, length - skip);
+      CopyRange(data.spool.get(), spoolOffset + skip, take, to, what);
+      at += take;
+      n -= take;
+    }
+    start += length;
+  }
+  if (n) throw BuildError("internal error: the data area is shorter than its volumes");
+}
+
 bool Exists(const std::string& path) {
   struct stat st;
   return lstat(path.c_str(), &st) == 0;
@@ -840,7 +1037,7 @@ std::vector<std::string> WriteInstaller(const Installer& installer, const Packed
         PutU32(length, (u32)installer.parts[k]);
         WriteAll(fd.get(), length.data(), length.size(), what);
       }
-      CopyRange(data.spool.get(), at, installer.parts[k], fd.get(), what);
+      CopyData(data, at, installer.parts[k], fd.get(), what);
       at += installer.parts[k];
       if (close(fd.release()) != 0) throw BuildError("cannot write " + what + ": " + Reason());
     }
@@ -872,6 +1069,8 @@ BuildSummary BuildInstaller(const Project& project, const Bytes& stub,
   CheckStub(stub);  // before the files are compressed
   PackedData data = PackFiles(project, FolderOf(programPath));
   Installer installer = AssembleInstaller(project, stub, data);
+  // Each round copies at least one shared stream, so this ends.
+  while (CopyStreamsAcrossVolumes(data, installer.parts)) installer = AssembleInstaller(project, stub, data);
   BuildSummary summary;
   for (const Group& group : project.groups) summary.files += group.files.size();
   summary.inputBytes = data.inputBytes;

@@ -80,13 +80,33 @@ struct PackedData {
   std::vector<std::vector<StreamInfo>> groups;  // [group][entry]
   uint64_t total = 0;                           // bytes of the data area
   uint64_t inputBytes = 0;                      // bytes of all files before compression
-  FileDescriptor spool;                         // the data area, bytes 0 to total
+  FileDescriptor spool;                         // every stream made, once
+  // Identical files are compressed once. The data area is the streams of
+  // the spool in package order; an entry whose bytes an earlier entry has
+  // already brought uses that stream (its offset lies behind the current
+  // reading position, where the setup program seeks back), unless that
+  // would send the setup program back into an earlier data volume: then the
+  // data area holds a copy of the stream at the entry's place.
+  struct Placement {
+    enum Kind : u8 { Own, Shared, Copied } kind = Own;
+    size_t group = 0, entry = 0;  // Shared, Copied: the first entry with the same bytes
+    uint64_t spoolOffset = 0;     // Own: where its stream lies in the spool
+  };
+  std::vector<std::vector<Placement>> placement;       // [group][entry]
+  std::vector<std::pair<uint64_t, uint64_t>> extents;  // the data area: spool ranges (offset, length)
+  size_t sharedEntries = 0;  // entries whose data is another entry's stream
 };
 // Reads and compresses every file on all cores, in pieces of
 // project.chunkSize, with at most two pieces per thread in memory. The
 // spool is made in `folder` (the output's, so that copying it out stays on
 // one file system). The result does not depend on the number of threads.
 PackedData PackFiles(const Project& project, const std::string& folder);
+// Puts a copy of the stream at the place of every shared entry whose stream
+// lies in an earlier data volume than the one the setup program is reading
+// when it comes to that entry (volumes are only ever opened forwards).
+// Returns true when it changed the data area: the offsets, and with them the
+// tables, are then to be assembled again.
+bool CopyStreamsAcrossVolumes(PackedData& data, const std::vector<uint64_t>& parts);
 
 // The installer, ready to be written: `head` is the stub followed by the
 // package up to and including the data length word L0; parts[0] is the

@@ -1,4 +1,5 @@
 #include "builder/reader_commands.h"
+#include "builder/shared_data.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -175,6 +176,7 @@ int Inspect(const std::vector<std::string>& args, std::ostream& out, std::ostrea
   PackageInfo p = ReadPackage(OnePath(args, nullptr, false));
   DescribePackage(p, out);
   if (p.layout) out << DescribeLayoutPages(p.layout->data(), (u32)p.layout->size());
+  out << DescribeSharedData(p);
   return 0;
 }
 
@@ -188,13 +190,14 @@ int Verify(const std::vector<std::string>& args, std::ostream& out, std::ostream
     ++faults;
   };
   if (!DataComplete(p)) fault("the file ends before its " + std::to_string(p.dataLength) + " bytes of data");
-  std::vector<u32> lastOffset(p.groups.size(), 0);
+  // Each group's data as the setup program reads it, in file-list order.
+  std::vector<DataOrder> orders(p.groups.size(), DataOrder(p));
   // The items are in package order, group by group.
   for (const DataItem& item : plan.items) {
     const std::string label = Label(item.group, item.index, item.entry);
-    const u32 offset = ReadU32(item.entry + EntryDataOffset);
-    if (offset < lastOffset[item.group]) fault(label + ": its data lies before that of the file before it");
-    lastOffset[item.group] = offset;
+    std::string unreachable = orders[item.group].Next(ReadU32(item.entry + EntryDataOffset),
+                                                      ReadU32(item.entry + EntryPackedSize));
+    if (!unreachable.empty()) fault(label + ": " + unreachable);
     std::string problem = plan.Fault(data, item);
     if (!problem.empty()) fault(label + ": " + problem);
   }

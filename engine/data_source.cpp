@@ -3,6 +3,7 @@
 
 #include "engine/engine_os.h"
 #include "engine/install.h"
+#include "package/inflate.h"
 #include "package/tables.h"
 #include "paths/path_text.h"
 #include "base/run_state.h"
@@ -60,6 +61,7 @@ FileHandle OpenNextVolume() {
   VolumeExtension(extension, VolumeNumber);
   VolumeBase += VolumeLength;
   VolumeLength = VolumeBytesLeft = 0;
+  ForgetReadAhead();
   if (!DataSourcePath || !SetExtension(DataSourcePath, extension, PathSize)) return InvalidFile;
   for (;;) {
     FileHandle volume = OpenVolume();
@@ -88,7 +90,7 @@ int SeekFileData(u32 offset) {
   u32 inVolume = offset - VolumeBase;
   u32 position = inVolume + 4;
   if (VolumeNumber == 0) position += DataAreaOffset;
-  SeekFile(DataSource, position);
+  SeekDataSource(position);
   VolumeBytesLeft = VolumeLength - inVolume;
   return 0;
 }

@@ -93,6 +93,7 @@ int PrepareInstallation() {
   }
   CopyText(DataSourcePath, ProgramPath, PathSize);
   DataSource = OpenExisting(DataSourcePath, OpenRead);
+  ForgetReadAhead();
   u8 word[4];
   if (DataSource != InvalidFile &&
       (SeekFile(DataSource, DataAreaOffset) != DataAreaOffset || ReadExact(DataSource, word, 4))) {
@@ -124,6 +125,53 @@ static void SetFileTimes(FileHandle file, const u8* entry) {
   FILETIME times[3];
   memcpy(times, entry + at, sizeof times);
   SetFileTime((HANDLE)file, &times[0], &times[1], &times[2]);
+}
+
+// Creates the copy where no file of that name stands, with write access, no
+// sharing, and the right to rename it: the finished copy is put in place
+// through this handle. Where that right is not granted, it is created
+// without it and put in place by name.
+static FileHandle CreateCopy(const char* path, int* exists) {
+  HANDLE file = CreateFileA(path, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  DWORD error = GetLastError();
+  *exists = file == INVALID_HANDLE_VALUE &&
+            (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS);
+  if (file == INVALID_HANDLE_VALUE && !*exists) return CreateNew(path, exists);
+  return file;
+}
+
+// FILE_RENAME_INFO with room for a whole target path.
+struct RenameRequest {
+  DWORD replaceIfExists;
+  HANDLE rootDirectory;
+  DWORD nameBytes;
+  WCHAR name[TargetPathSize];
+};
+typedef BOOL(WINAPI* SetFileInfoFn)(HANDLE, int, void*, DWORD);
+static const int FileRenameInfoClass = 3;
+
+// Renames the finished copy, still open through `copy`, to TargetPath where
+// no file or folder of that name stands. Through the handle it is one
+// request; by name the copy would be opened, renamed and closed again. 1
+// when the copy is in place; 0 when it is not (the name is taken, or this
+// Windows has no rename through a handle), and the copy is untouched.
+static int RenameOpenCopy(FileHandle copy) {
+  static SetFileInfoFn setFileInfo;
+  static int looked;
+  if (!looked) {
+    looked = 1;
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    if (kernel) setFileInfo = (SetFileInfoFn)(void*)GetProcAddress(kernel, "SetFileInformationByHandle");
+  }
+  if (!setFileInfo) return 0;
+  RenameRequest request;
+  int length = MultiByteToWideChar(CP_ACP, 0, TargetPath, -1, request.name, TargetPathSize);
+  if (length <= 1) return 0;
+  request.replaceIfExists = FALSE;
+  request.rootDirectory = nullptr;
+  request.nameBytes = (DWORD)(length - 1) * sizeof(WCHAR);
+  return setFileInfo((HANDLE)copy, FileRenameInfoClass, &request, sizeof request) ? 1 : 0;
 }
 
 static void AddReadOnly(const char* path) {
@@ -242,7 +290,7 @@ int InstallNextFile() {
     // Files named like the copy are never touched: the copy is created only
     // where no file stands, and the next name is tried where one does.
     for (int exists = 0;;) {
-      output = CreateNew(TempPath, &exists);
+      output = CreateCopy(TempPath, &exists);
       if (output != InvalidFile || !exists) break;
       if (!NextTempName(TempPath)) {
         InstallResult = CodeCannotCreate;
@@ -265,23 +313,28 @@ int InstallNextFile() {
       }
       // The packaged start of the log follows the program, uncounted.
       if (!WriteData(output, entry, nullptr, nullptr)) goto end;
-      CloseFile(output);
-      output = InvalidFile;
     } else {
       u32 written = 0, checksum = 0;
       if (!WriteData(output, entry, &written, &checksum)) goto end;
       if (flags & FileFlagTimes) SetFileTimes(output, entry);
-      CloseFile(output);
-      output = InvalidFile;
       if ((written != ReadU32(entry + EntrySize) || checksum != ReadU32(entry + EntryChecksum)) &&
           !ConfirmDataError())
         goto end;
     }
+    // The copy is complete. Where nothing stands at the target (the usual
+    // case), it goes into place through its own handle; otherwise it is
+    // closed and the rules for existing files decide.
+    const int deferred = kind == DestSystem || (flags & FileFlagSelfRegister);
+    const int ordinary = !deferred && !inUse && kind != DestFonts;
+    const int placed = ordinary && RenameOpenCopy(output);
+    CloseFile(output);
+    output = InvalidFile;
     // Font files: RemoveFont of the old file comes with font installation.
     if (kind == DestFonts && PathExists(TargetPath)) inUse = FileInUse(TargetPath);
 
-    const int deferred = kind == DestSystem || (flags & FileFlagSelfRegister);
-    if (deferred) {
+    if (placed) {
+      SetState(entry, StateNew);
+    } else if (deferred) {
       if (!SetKeptCopy(index, TempPath)) {
         InstallResult = CodeNoMemory;
         SetErrorDetail(EntryString(entry, 0));
@@ -295,6 +348,8 @@ int InstallNextFile() {
       } else {
         SetState(entry, StateDenied);
       }
+    } else if (ordinary) {
+      ReplaceExistingTarget(entry, TempPath);  // the rename above was refused
     } else {
       ReplaceTarget(entry, TempPath);
     }

@@ -12,6 +12,9 @@ int KeepExistingByVersion(const u8* entry);
 // (state 27). A moved-aside file that cannot be deleted is deleted at the
 // next start of Windows (RestartState 1).
 void ReplaceTarget(u8* entry, const char* tempPath);
+// The same, when renaming tempPath to TargetPath has just failed (a file or
+// folder of that name stands there, or stood there a moment ago).
+void ReplaceExistingTarget(u8* entry, const char* tempPath);
 // The fallback for a target that cannot be removed.
 void CompareWithTarget(u8* entry, const char* tempPath);
 // Adds one to the SharedDLLs count of TargetPath.

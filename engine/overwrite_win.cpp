@@ -172,6 +172,10 @@ void ReplaceTarget(u8* entry, const char* tempPath) {
     SetState(entry, StateNew);
     return;
   }
+  ReplaceExistingTarget(entry, tempPath);
+}
+
+void ReplaceExistingTarget(u8* entry, const char* tempPath) {
   SetState(entry, StateDenied);
   DWORD attributes = GetFileAttributesA(TargetPath);
   if (attributes == INVALID_FILE_ATTRIBUTES) {

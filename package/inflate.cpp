@@ -23,6 +23,58 @@ static const u32 PumpInterval = 4096;
 // Packages are made for the zlib 1.1.3 interface; later versions accept it.
 static const char ZlibInterface[] = "1.1.3";
 
+// The data source is read ahead in blocks of this size: every read is a
+// call into the system (under Wine a round through its file layer), and the
+// streams of many small files lie back to back. The inflater still takes
+// its input in chunks of InputChunk bytes.
+static const u32 ReadAheadSize = 65536;
+static u8 ReadAhead[ReadAheadSize];
+static u32 AheadFilePosition;  // file position of ReadAhead[0]
+static u32 AheadNext;          // first byte not yet handed out
+static u32 AheadEnd;           // bytes held
+
+void ForgetReadAhead() { AheadNext = AheadEnd = 0; }
+
+void SeekDataSource(u32 position) {
+  if (AheadEnd && position >= AheadFilePosition && position - AheadFilePosition <= AheadEnd) {
+    AheadNext = position - AheadFilePosition;  // already read
+    return;
+  }
+  ForgetReadAhead();
+  SeekFile(DataSource, position);
+}
+
+// Reads n bytes (n <= VolumeBytesLeft) of the current volume through the
+// read-ahead. 0, or 1 on failure.
+static int ReadVolume(FileHandle source, u8* at, u32 n) {
+  while (n) {
+    if (AheadNext == AheadEnd) {
+      // What lies behind the bytes already handed out (where the file
+      // stands now), up to the end of the volume.
+      const u32 position = TellFile(source);
+      const u32 fill = VolumeBytesLeft < ReadAheadSize ? VolumeBytesLeft : ReadAheadSize;
+      ForgetReadAhead();
+      if (ReadExact(source, ReadAhead, fill)) {
+        // The volume ends early or cannot be read: read what was asked for
+        // alone, so that a file whose own data is all there still installs.
+        SeekFile(source, position);
+        if (ReadExact(source, at, n)) return 1;
+        VolumeBytesLeft -= n;
+        return 0;
+      }
+      AheadFilePosition = position;
+      AheadEnd = fill;
+    }
+    u32 take = AheadEnd - AheadNext < n ? AheadEnd - AheadNext : n;
+    memcpy(at, ReadAhead + AheadNext, take);
+    AheadNext += take;
+    VolumeBytesLeft -= take;
+    at += take;
+    n -= take;
+  }
+  return 0;
+}
+
 int ReadPackageData(FileHandle* source, void* buffer, u32 n) {
   int failed = 0;
   const u32 requested = n;
@@ -30,19 +82,20 @@ int ReadPackageData(FileHandle* source, void* buffer, u32 n) {
     u8* at = (u8*)buffer;
     while (n > 0) {
       if (n <= VolumeBytesLeft) {
-        if (ReadExact(*source, at, n)) failed = 1;
-        else VolumeBytesLeft -= n;
+        if (ReadVolume(*source, at, n)) failed = 1;
         break;
       }
       if (VolumeBytesLeft) {
-        if (ReadExact(*source, at, VolumeBytesLeft)) {
+        u32 rest = VolumeBytesLeft;
+        if (ReadVolume(*source, at, rest)) {
           failed = 1;
           break;
         }
-        at += VolumeBytesLeft;
-        n -= VolumeBytesLeft;
+        at += rest;
+        n -= rest;
       }
       VolumeBytesLeft = 0;
+      ForgetReadAhead();
       *source = Reader.openNextVolume ? Reader.openNextVolume() : InvalidFile;
       if (*source == InvalidFile) {
         failed = 1;

@@ -25,6 +25,12 @@ static const u32 InflateClassMemory = 0x31;
 // Reads n bytes. When `source` is the data source, reads continue across data
 // volumes and *source follows the volume change. 0, or 1 on failure.
 int ReadPackageData(FileHandle* source, void* buffer, u32 n);
+// The data source is read ahead: SeekDataSource positions it at a file
+// position of the current volume (without a seek when the bytes there were
+// read ahead already), and ForgetReadAhead drops what was read ahead; it is
+// called whenever DataSource is opened anew.
+void SeekDataSource(u32 position);
+void ForgetReadAhead();
 
 // packedSize: compressed bytes to consume; 0xFFFFFFFF = the whole length of
 // the source file; 0 = nothing to do.

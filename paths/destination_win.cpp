@@ -79,8 +79,27 @@ GroupTables* CurrentTables() {
   return &Groups[CurrentGroup];
 }
 
+// Set by PrepareInstallDir when it has just created the installation
+// folder, for the space check that follows it (and only that one): that
+// check takes every target inside the folder for a new file without
+// looking, since nothing of this installation stands there yet. Should
+// another program put a file there meanwhile, the check counts that file
+// in full instead of its growth, asking for more space rather than less;
+// the installation itself never relies on the guess (the copy is created
+// only where no file stands, and renamed only onto a free name).
+char CreatedInstallDir[PathSize];
+
+// 1 when `path` lies inside the installation folder that PrepareInstallDir
+// has just created (and InstallDir still names it).
+int InsideCreatedInstallDir(const char* path) {
+  size_t length = strlen(CreatedInstallDir);
+  return length > 3 && CreatedInstallDir[length - 1] == '\\' &&
+         strcmp(CreatedInstallDir, InstallDir) == 0 && strncmp(path, InstallDir, length) == 0;
+}
+
 int LookUpTarget(const u8* entry, ExistingTarget* target) {
   if (ResolveTargetPath(entry) == TargetTooLong || !TargetPath[0]) return 0;
+  if (InsideCreatedInstallDir(TargetPath)) return 1;
   WIN32_FIND_DATAA found;
   HANDLE search = FindFirstFileA(TargetPath, &found);
   if (search != INVALID_HANDLE_VALUE) {
@@ -176,15 +195,17 @@ int MakeFullPath(char* path, u32 size) {
   return 1;
 }
 
-// 1 when `folder` (a full path ending in a backslash) is the current folder.
-// The current folder is known without a file-system call and, being held open
-// by the process, cannot have been removed.
-static int IsCurrentFolder(const char* folder) {
+// The length of the current folder with its backslash when `folder` (a full
+// path ending in a backslash) is that folder or lies inside it, else 0. The
+// current folder is known without a file-system call and, being held open
+// by the process, cannot have been removed: it and every folder above it
+// exist.
+static u32 CurrentFolderPart(const char* folder) {
   char current[PathSize];
   DWORD length = GetCurrentDirectoryA(PathSize, current);
   if (length == 0 || length >= PathSize - 1) return 0;
-  AddBackslash(current, PathSize);
-  return strcmp(current, folder) == 0;
+  length = AddBackslash(current, PathSize) ? (DWORD)strlen(current) : 0;
+  return length && strncmp(current, folder, length) == 0 ? length : 0;
 }
 
 int CreateFolderChain(const char* path) {
@@ -209,12 +230,17 @@ int CreateFolderChain(const char* path) {
     DWORD fullLength = GetFullPathNameA(copy, PathSize, full, nullptr);
     if (fullLength == 0 || fullLength >= PathSize) {
       result = 1;
-    } else if (IsCurrentFolder(full) || SetCurrentDirectoryA(full)) {
+    } else if (CurrentFolderPart(full) == fullLength || SetCurrentDirectoryA(full)) {
       // The whole chain exists: entering its last folder is the walk's end
       // state, reached with one lookup instead of one per folder, or none
       // when the files before were made in the same folder.
     } else {
       u32 start = FolderWalkStart(full);
+      // The folders down to the current one exist: the walk goes on from
+      // there (a subfolder of the folder the files before went to).
+      u32 known = CurrentFolderPart(full);
+      const char* next = known > start + 1 ? strchr(full + known, '\\') : nullptr;
+      if (next) start = (u32)(next - full);
       if (!full[start]) {
         // A drive root or share alone.
         CopyText(folder, full, PathSize);
@@ -286,11 +312,14 @@ int CheckDiskSpace() {
   GroupTables* group = CurrentTables();
   if (!group) {
     ReadOnlyWarning = 0;
+    CreatedInstallDir[0] = 0;
     return 0;
   }
   u16 groupFlags = (group->record && group->recordLength >= 2) ? ReadU16(group->record) : 0;
-  return CountGroupSpace(group->fileList, group->fileListLength, groupFlags, freeKB, clusterKB,
-                         LookUpTarget, &ReadOnlyWarning);
+  int result = CountGroupSpace(group->fileList, group->fileListLength, groupFlags, freeKB, clusterKB,
+                               LookUpTarget, &ReadOnlyWarning);
+  CreatedInstallDir[0] = 0;
+  return result;
 }
 
 int SpaceFigures(u32* freeMB, u32* neededMB) {
@@ -320,6 +349,7 @@ int PrepareInstallDir() {
   if (length >= PathSize - 1) return 5;
   if (length && TargetPath[0]) CopyText(InstallDir, TargetPath, PathSize);
   if (strlen(InstallDir) >= PathSize - 1) return 5;
+  CreatedInstallDir[0] = 0;
   if (SetCurrentDirectoryA(InstallDir)) {
     AddBackslash(InstallDir, PathSize);
     return 0;
@@ -332,5 +362,6 @@ int PrepareInstallDir() {
   RemoveBackslash(InstallDir);
   if (!SetCurrentDirectoryA(InstallDir)) return 5;
   AddBackslash(InstallDir, PathSize);
+  CopyText(CreatedInstallDir, InstallDir, PathSize);
   return 0;
 }

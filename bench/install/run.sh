@@ -1,11 +1,24 @@
 #!/bin/sh
-# Installation benchmark: builds setrunc, the 64-bit setup program and
-# minimal_inflate.exe when needed, then runs bench/install/bench_install.py.
-#   bench/install/run.sh [--rounds N] [--build-rounds N] [--files N] [--megabytes M] [--prefix FOLDER]
+# Installation benchmark: installs Debian's nsis (the peer it measures
+# against; only the benchmark needs it), builds setrunc, the 64-bit setup
+# program and minimal_inflate.exe when needed, then runs
+# bench/install/bench_install.py, or with --count bench/install/count_calls.py.
+#   bench/install/run.sh [--rounds N] [--build-rounds N] [--files N] [--megabytes M]
+#                        [--big-megabytes M] [--levels 6,9,12] [--corpora files,big,tiny]
+#                        [--stub-before SETUP.EXE] [--prefix FOLDER]
+#   bench/install/run.sh --count [--files N]
 # Environment: SETRUN_BENCH_NATIVE, SETRUN_BENCH_WIN64 (build folders, default
 # build/e2e-bench-native, a Release build, and build/e2e-win64).
 set -eu
 root=$(cd "$(dirname "$0")/../.." && pwd)
+if ! command -v makensis >/dev/null; then
+  apt-get install -y nsis >/dev/null || { apt-get update >/dev/null && apt-get install -y nsis >/dev/null; }
+fi
+script=bench_install.py
+if [ "${1:-}" = --count ]; then
+  script=count_calls.py
+  shift
+fi
 native=${SETRUN_BENCH_NATIVE:-$root/build/e2e-bench-native}
 win64=${SETRUN_BENCH_WIN64:-$root/build/e2e-win64}
 
@@ -30,5 +43,5 @@ ninja -C "$native" setrunc >/dev/null
 
 SETRUN_BENCH_COMMAND="bench/install/run.sh $*"
 export SETRUN_BENCH_COMMAND
-exec python3 "$root/bench/install/bench_install.py" --setrunc "$native/setrunc" \
+exec python3 "$root/bench/install/$script" --setrunc "$native/setrunc" \
   --stub "$win64/setrun.exe" --minimal "$minimal" "$@"

@@ -100,6 +100,7 @@ class LoaderTest : public ::testing::Test {
     if (DataSource == InvalidFile) {
       CopyText(DataSourcePath, ProgramPath, PathSize);
       DataSource = OpenExisting(DataSourcePath, OpenRead);
+      ForgetReadAhead();
       VolumeNumber = 0;
       if (DataSource == InvalidFile) return false;
     }
@@ -108,7 +109,7 @@ class LoaderTest : public ::testing::Test {
       if (OpenNextVolume() == InvalidFile) return false;
     }
     u32 inside = offset - VolumeBase;
-    SeekFile(DataSource, inside + (VolumeNumber == 0 ? DataAreaOffset + 4 : 4));
+    SeekDataSource(inside + (VolumeNumber == 0 ? DataAreaOffset + 4 : 4));
     VolumeBytesLeft = VolumeLength - inside;
     return true;
   }

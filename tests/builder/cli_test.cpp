@@ -2,6 +2,7 @@
 #include <sys/wait.h>
 
 #include "builder/package_reader.h"
+#include "builder/shared_data.h"
 #include "builder/texts.h"
 #include "tests/builder/builder_support.h"
 
@@ -162,6 +163,34 @@ TEST_F(Command, BuildReportsProblemsClearly) {
 }  // namespace
 
 namespace {
+
+// Identical files: inspect tells what storing them once saved, verify
+// accepts entries that share a stream, and refuses data the setup program
+// could only reach by going back to an earlier data volume.
+TEST_F(Command, IdenticalFilesAreReportedAndTheirOrderChecked) {
+  std::string project = MakeProject("volume_size = 20000\n");
+  WriteFile(dir / "src/sub/copy.bin", Noise(40000, 7));  // the bytes of sub/data.bin
+  WriteFile(dir / "src/a.txt", Noise(9000, 8));
+  WriteFile(dir / "src/b.txt", Noise(9000, 8));
+  Outcome r = Setrunc("build '" + project + "' -o '" + (dir / "setup.exe") + "'");
+  ASSERT_EQ(r.code, 0) << r.err;
+  r = Setrunc("inspect '" + (dir / "setup.exe") + "'");
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("Identical files: 1 of 5 entries with data use the stream of an earlier entry"),
+            std::string::npos) << r.out;
+  r = Setrunc("verify '" + (dir / "setup.exe") + "'");
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("6 files in 1 group verified"), std::string::npos) << r.out;
+
+  // What the setup program reaches, entry after entry: volume 0 ends at L0.
+  setrunc::PackageInfo p = setrunc::ReadPackage(dir / "setup.exe");
+  ASSERT_GT(p.dataLength, 100u);
+  setrunc::DataOrder order(p);
+  EXPECT_EQ(order.Next(0, 50), "");
+  EXPECT_EQ(order.Next(10, 20), "");  // back inside volume 0
+  EXPECT_EQ(order.Next(p.dataLength, 10), "");  // on into volume 1
+  EXPECT_NE(order.Next(10, 20).find("lies in data volume 0, before volume 1"), std::string::npos);
+}
 
 // The reader behind inspect, verify and extract meets damaged installers:
 // it must report, never read outside what it loaded. Records are stored

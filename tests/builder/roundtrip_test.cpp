@@ -4,6 +4,7 @@
 #include <string.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <set>
 
 #include "builder/texts.h"
@@ -384,6 +385,87 @@ TEST_F(RoundTrip, AProgramFileWithoutDataStartsInTheFirstVolume) {
   EXPECT_EQ(InflateEntryData(Entry(0), dir / "out"), Noise(5000, 1));
   EXPECT_GE(VolumeNumber, 1u);
   EXPECT_LT(ReadU32(Entry(1) + EntryDataOffset), packed.total);  // an offset that exists
+}
+
+// Files with the same bytes share one stream, however their data is given;
+// equal sizes alone are not enough. The setup program's reader, going
+// through the list in order, seeks back to the shared stream.
+TEST_F(RoundTrip, IdenticalFilesAreStoredOnce) {
+  const Bytes licence = Noise(20000, 31, true), other = Noise(20000, 32, true);
+  WriteFile(dir / "licence.txt", licence);
+  WriteFile(dir / "same-size.txt", other);
+  auto fromDisk = [&](const std::string& name, const std::string& path) {
+    FileEntry e;
+    e.strings[0] = name;
+    e.data.kind = FileData::Path;
+    e.data.path = dir / path;
+    return e;
+  };
+  Project p;
+  Group g = TextGroup("App");
+  g.files.push_back(fromDisk("a\\LICENCE", "licence.txt"));
+  g.files.push_back(InlineFile("big.bin", Noise(50000, 33)));
+  g.files.push_back(fromDisk("b\\LICENCE", "licence.txt"));
+  g.files.push_back(fromDisk("other.txt", "same-size.txt"));
+  g.files.push_back(InlineFile("c\\LICENCE", licence));
+  g.files.push_back(InlineFile("empty", {}));
+  p.groups.push_back(g);
+  const std::vector<Bytes> contents = {licence, Noise(50000, 33), licence, other, licence, {}};
+  setrunc::PackedData packed = setrunc::PackFiles(p, dir.path());
+  EXPECT_EQ(packed.sharedEntries, 2u);
+  ASSERT_EQ(BuildAndLoad(p, dir / "setup.exe"), 1);
+  const u32 first = ReadU32(Entry(0) + EntryDataOffset);
+  EXPECT_EQ(ReadU32(Entry(2) + EntryDataOffset), first);
+  EXPECT_EQ(ReadU32(Entry(4) + EntryDataOffset), first);
+  EXPECT_NE(ReadU32(Entry(3) + EntryDataOffset), first);
+  EXPECT_EQ(VolumeLength, packed.total);  // the data area holds three streams
+  EXPECT_EQ(packed.total, (uint64_t)ReadU32(Entry(0) + EntryPackedSize) +
+                              ReadU32(Entry(1) + EntryPackedSize) + ReadU32(Entry(3) + EntryPackedSize));
+  for (u32 i = 0; i < FileCount; ++i) EXPECT_EQ(InflateEntryData(Entry(i), dir / "out"), contents[i]) << i;
+
+  // The same project with sharing off stores every copy.
+  p.shareIdenticalFiles = false;
+  EXPECT_EQ(setrunc::PackFiles(p, dir.path()).sharedEntries, 0u);
+}
+
+// The setup program opens data volumes forwards only: an entry may use the
+// stream of an earlier one only inside the volume the reader has reached;
+// otherwise the data area holds another copy where the entry comes.
+TEST_F(RoundTrip, SharedStreamsNeverLieInAnEarlierVolume) {
+  const Bytes icon = Noise(3000, 41);
+  Project p;
+  Group g = TextGroup("App");
+  g.files.push_back(InlineFile("icon0", icon));
+  g.files.push_back(InlineFile("icon1", icon));  // the same volume: shared
+  for (unsigned i = 0; i < 4; ++i) g.files.push_back(InlineFile("part" + std::to_string(i), Noise(9000, 50 + i)));
+  g.files.push_back(InlineFile("icon2", icon));  // volumes later: a copy
+  g.files.push_back(InlineFile("icon3", icon));  // shares that copy
+  p.groups.push_back(g);
+  p.volumeSize = 16000;
+  const std::string setup = dir / "disk.exe";
+  setrunc::BuildInstaller(p, DummyStub(), setup);
+  ASSERT_EQ(Load(setup), 1);
+  // Where each volume starts in the data area.
+  std::vector<uint64_t> starts = {0, VolumeLength};
+  for (unsigned k = 1; Exists(setrunc::VolumePath(setup, k)); ++k)
+    starts.push_back(starts.back() + ReadFile(setrunc::VolumePath(setup, k)).size() - 4);
+  auto volumeOf = [&](uint64_t o) { return std::upper_bound(starts.begin(), starts.end(), o) - starts.begin() - 1; };
+  const std::vector<u32> offsets = [&] {
+    std::vector<u32> o;
+    for (u32 i = 0; i < FileCount; ++i) o.push_back(ReadU32(Entry(i) + EntryDataOffset));
+    return o;
+  }();
+  EXPECT_EQ(offsets[1], offsets[0]);
+  EXPECT_NE(offsets[6], offsets[0]);
+  EXPECT_EQ(offsets[7], offsets[6]);
+  uint64_t reach = 0;
+  for (u32 i = 0; i < FileCount; ++i) {
+    if (reach) {
+      EXPECT_GE(volumeOf(offsets[i]), volumeOf(reach - 1)) << i;
+    }
+    reach = std::max<uint64_t>(reach, (uint64_t)offsets[i] + ReadU32(Entry(i) + EntryPackedSize));
+    EXPECT_EQ(InflateEntryData(Entry(i), dir / "out"), i < 2 || i > 5 ? icon : Noise(9000, 50 + i - 2)) << i;
+  }
 }
 
 TEST_F(RoundTrip, VolumeNamesFollowTheExtensionRule) {

@@ -133,6 +133,7 @@ void InflateFirstFile(bool toMemory) {
   DataSource = OpenExisting(DataSourcePath, OpenRead);
   if (DataSource == InvalidFile) return;
   SeekFile(DataSource, DataAreaOffset + 4 + offset);
+  ForgetReadAhead();
   VolumeBytesLeft = VolumeLength - offset;
   if (toMemory) {
     u32 capacity = size < (1u << 20) ? size : (1u << 20);

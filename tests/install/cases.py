@@ -6,7 +6,9 @@ import contextlib
 import json
 import os
 import random
+import re
 import shutil
+import subprocess
 import time
 
 from harness import (Failure, Project, check, check_equal, header, patch_stored_stream, read,
@@ -424,14 +426,18 @@ destination = "system"
 
 def case_data_volumes(ctx):
     """File data in the program file and two data volumes, streams running on
-    from one file into the next; then the last volume missing: code 18, the
-    system file kept back for the end of the run is thrown away, nothing
-    half-written, nothing registered."""
+    from one file into the next, and identical files stored once: a copy
+    right behind its twin reads the same stream again, one in a later volume
+    gets a stream of its own there (volumes are read forwards only); then
+    the last volume missing: code 18, the system file kept back for the end
+    of the run is thrown away, nothing half-written, nothing registered."""
     w, p = ctx.wine, ctx.project
     p.file("uninstaller.bin", IMAGE)
     # 320 KB that does not compress: more than the program file and one volume
     # of 150 KB can hold, whatever the size of the setup program.
-    files = {"v1.bin": noise(160000, 21), "v2.bin": noise(160000, 22), "v3.txt": text_data(60000, 23)}
+    files = {"t1.txt": text_data(5000, 20), "docs\\t2.txt": text_data(5000, 20),
+             "v1.bin": noise(160000, 21), "v2.bin": noise(160000, 22), "v3.txt": text_data(60000, 23),
+             "again\\v1.bin": noise(160000, 21)}
     sys_win = "C:\\windows\\system32\\%s.dll" % ctx.name
     sys_host = w.find_host(sys_win)
     remove(sys_host)
@@ -439,8 +445,9 @@ def case_data_volumes(ctx):
     entries = f"[[group.file]]\nsource = \"src/sys.dll\"\nname = \"{ctx.name}.dll\"\n" \
               "destination = \"system\"\n"
     for n, d in files.items():
-        p.file("src/" + n, d)
-        entries += f"[[group.file]]\nsource = \"src/{n}\"\n"
+        source = "src/" + n.replace("\\", "_")
+        p.file(source, d)
+        entries += f"[[group.file]]\nsource = {q(source)}\nname = {q(n)}\n"
     name = "Setrun E2E Volumes"
     w.reg_delete(UNINSTALL + name)
     setup = p.build(project_head("E2E Volumes", 'volume_size = "150K"') + f"""
@@ -453,9 +460,17 @@ uninstaller = "Uninstall.exe"
     check(os.path.exists(setup[:-4] + ".D01") and os.path.exists(setup[:-4] + ".D02"),
           "the build made fewer than two data volumes")
     check(os.path.getsize(setup) <= 150 * 1024, "the program file is larger than the volume size")
+    positions = re.findall(r'^\s+\[\d+\] "([^"]*)".*\n\s+size \d+, packed \d+ at (\d+)',
+                           p.inspect(setup), re.M)
+    at = {n.replace("\\\\", "\\"): int(o) for n, o in positions}
+    check_equal(at["docs\\t2.txt"], at["t1.txt"], "the data offset of a file identical to the one before")
+    check(at["again\\v1.bin"] > at["v3.txt"], "a file identical to one in an earlier volume has no "
+          "stream of its own")
+    verify = subprocess.run([p.setrunc, "verify", setup], stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+    check_equal(verify.returncode, 0, "setrunc verify: " + verify.stdout.decode(errors="replace"))
     check_equal(ctx.run_setup(), 0, "exit code")
     for n, d in files.items():
-        check_equal(read(os.path.join(ctx.install, n)), d, n)
+        check_equal(read(os.path.join(ctx.install, *n.split("\\"))), d, n)
     check_equal(read(sys_host), b"system file of the volume test\r\n", "the system file")
     check_no_copies(ctx.install)
     check_no_copies(os.path.dirname(sys_host), stem=ctx.name)
@@ -467,7 +482,7 @@ uninstaller = "Uninstall.exe"
     last = sorted(f for f in os.listdir(ctx.work) if f.startswith("setup.D"))[-1]
     os.remove(os.path.join(ctx.work, last))
     check_equal(ctx.run_setup(), 18, "exit code with a missing volume")
-    check(not os.path.exists(os.path.join(ctx.install, "v3.txt")), "v3.txt was installed")
+    check(not os.path.exists(os.path.join(ctx.install, "again", "v1.bin")), "again\\v1.bin was installed")
     check(not os.path.exists(sys_host), "the system file was put in place after a failure")
     check_no_copies(ctx.install)
     check_no_copies(os.path.dirname(sys_host), stem=ctx.name)

@@ -98,6 +98,7 @@ class EngineState : public testing::Test {
     if (openSource) {
       DataSource = OpenExisting(DataSourcePath, OpenRead);
       ASSERT_NE(DataSource, InvalidFile);
+      ForgetReadAhead();
     }
   }
 

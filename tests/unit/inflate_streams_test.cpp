@@ -367,6 +367,7 @@ class Volumes : public Streams {
     DataSource = OpenExisting(DataSourcePath, 0);
     ASSERT_NE(DataSource, InvalidFile);
     SeekFile(DataSource, 100);
+    ForgetReadAhead();
     VolumeNumber = 0;
     VolumeLength = VolumeBytesLeft = (u32)inProgram.size();
     VolumeBase = 0;
@@ -420,6 +421,38 @@ TEST_F(Volumes, ReadsOnIntoTheNextVolume) {
   EXPECT_EQ(ReadPackageData(&source, &byte, 1), 1);
   EXPECT_EQ(source, InvalidFile);
   EXPECT_EQ(DataSource, InvalidFile);
+}
+
+// The data source is read ahead: positioning it at bytes already read
+// (a stream stored once for several files) reads them again without a
+// seek, and positioning it elsewhere reads the file there.
+TEST_F(Volumes, SeeksInsideAndOutsideWhatWasReadAhead) {
+  Bytes data = SampleData(200000, 11);
+  StartDataArea(data);
+  FileHandle source = DataSource;
+  Bytes got(1000);
+  ASSERT_EQ(ReadPackageData(&source, got.data(), 1000), 0);
+  for (u32 at : {10u, 900u, 150000u, 20u}) {
+    SeekDataSource(100 + at);
+    VolumeBytesLeft = (u32)data.size() - at;
+    ASSERT_EQ(ReadPackageData(&source, got.data(), 1000), 0) << at;
+    EXPECT_EQ(got, Bytes(data.begin() + at, data.begin() + at + 1000)) << at;
+  }
+}
+
+// A program file that ends before the length it claims for its data: what
+// lies before the end is still read, the read past it fails.
+TEST_F(Volumes, ADataAreaCutShortGivesTheBytesBeforeTheCut) {
+  Bytes data = SampleData(20000, 12);
+  StartDataArea(data);
+  VolumeLength = VolumeBytesLeft = 100000;  // claimed
+  FileHandle source = DataSource;
+  Bytes got(8000);
+  ASSERT_EQ(ReadPackageData(&source, got.data(), 8000), 0);
+  EXPECT_EQ(got, Bytes(data.begin(), data.begin() + 8000));
+  ASSERT_EQ(ReadPackageData(&source, got.data(), 8000), 0);
+  EXPECT_EQ(got, Bytes(data.begin() + 8000, data.begin() + 16000));
+  EXPECT_EQ(ReadPackageData(&source, got.data(), 8000), 1);
 }
 
 TEST_F(Volumes, EmptyVolumesAreSteppedThrough) {

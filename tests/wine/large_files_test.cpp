@@ -63,6 +63,7 @@ TEST(LargeFiles, FileDataBeyond2GBIsFound) {
   CopyText(DataSourcePath, path.c_str(), PathSize);
   DataSource = OpenExisting(DataSourcePath, OpenRead);
   ASSERT_NE(DataSource, InvalidFile);
+  ForgetReadAhead();
   DataAreaOffset = 0;
   VolumeNumber = 0;
   VolumeBase = 0;
