@@ -33,3 +33,26 @@ if(TARGET setrunc AND Python3_Interpreter_FOUND)
     set_tests_properties(wizard.x86.runs wizard.x86-wow64.runs PROPERTIES LABELS x86)
   endif()
 endif()
+
+# The demo project (examples/demo) walked through its wizard to exit 0 with
+# its files checked (tests/wizard/walk_project.py), as scripts/demo.sh walks
+# it, with the demo program of the setup program's own build.
+function(setrun_demo_walk name stub arch prefix)
+  get_filename_component(build ${stub} DIRECTORY)
+  add_test(NAME ${name}
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/walk_project.py
+      --setrunc $<TARGET_FILE:setrunc> --stub ${stub} --arch ${arch}
+      --prefix ${CMAKE_BINARY_DIR}/install-wine/${prefix}
+      --project ${CMAKE_SOURCE_DIR}/examples/demo/project.toml -D HELLO=${build}/demo_hello.exe)
+  set_tests_properties(${name} PROPERTIES TIMEOUT 600 RESOURCE_LOCK install-wine-${prefix})
+endfunction()
+
+if(TARGET setrunc AND Python3_Interpreter_FOUND)
+  if(SETRUN_STUB_X64)
+    setrun_demo_walk(wizard.demo ${SETRUN_STUB_X64} win64 x64)
+  endif()
+  if(SETRUN_STUB_X86)
+    setrun_demo_walk(wizard.x86-wow64.demo ${SETRUN_STUB_X86} win64 x86-wow64)
+    set_tests_properties(wizard.x86-wow64.demo PROPERTIES LABELS x86)
+  endif()
+endif()
