@@ -3,11 +3,12 @@
 # display (Xvfb) in a fresh Wine prefix and walks it to the end with the test
 # driver, as a user would, saving a picture of every page; then lists what
 # went where and runs the installed program. The ten-line project of
-# examples/minimal is walked the same way. Installs what it needs.
+# examples/minimal and the full-screen one of examples/custom are walked the
+# same way. Installs what it needs.
 #
 #   scripts/demo.sh [--docs]
 #
-# Pictures: build/demo/screenshots/demo-N-PAGE.png and minimal-N-PAGE.png;
+# Pictures: build/demo/screenshots/demo-N-PAGE.png (and minimal-, custom-);
 # --docs also copies them to docs/screenshots (the README shows those).
 # The demo uses the builder's default, the 32-bit setup program (the one
 # customers get), and runs it in a 64-bit prefix, as on 64-bit Windows: its
@@ -35,7 +36,7 @@ build/native/setrunc verify "$setup"
 
 export SETRUN_WINEPREFIX=$out/wineprefix SETRUN_WINEARCH=win64
 rm -rf "$SETRUN_WINEPREFIX" "$SETRUN_WINEPREFIX.lock" "$SETRUN_WINEPREFIX-home" "$SETRUN_WINEPREFIX-logs"
-walk() {  # project, picture name, setrunc arguments...
+walk() {  # project, picture name, walk_project.py arguments...
   local project=$1 name=$2; shift 2
   python3 tests/wizard/walk_project.py --setrunc build/native/setrunc --stub build/win32/setrun.exe \
     --prefix "$SETRUN_WINEPREFIX" --arch win64 --project "$project" "$@" \
@@ -43,6 +44,8 @@ walk() {  # project, picture name, setrunc arguments...
 }
 echo "== the minimal project's wizard (examples/minimal), walked on a virtual display"
 walk examples/minimal/project.toml minimal
+echo "== the customised project's full-screen wizard (examples/custom)"
+walk examples/custom/project.toml custom --shot screen
 echo "== the demo's wizard, walked on a virtual display (prefix $SETRUN_WINEPREFIX)"
 walk examples/demo/project.toml demo -D HELLO="$hello"
 echo "exit code: 0"
