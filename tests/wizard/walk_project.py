@@ -61,10 +61,12 @@ class Walk:
 
     def to_page(self, stop_at=None, shoot=True):
         """Starts the installer and walks it from the first page up to the
-        page `stop_at` (shown, untouched) or to its end. Between the driver's
-        runs the folder page's folder is read and removed, so that the wizard
-        asks to make it. Returns the step list still to run."""
+        page `stop_at` (shown, untouched) or to its end. The folder page's
+        folder is read; when it exists, the wizard is left, the folder
+        removed and the walk begun again, so that the wizard asks to make
+        it. Returns the step list still to run."""
         self.program = self.wine.start(self.setup)
+        self.taken = []
         steps = ["wizard"]
         after_install = False
         for i, kind in enumerate(self.sequence):
@@ -86,7 +88,16 @@ class Walk:
                 r = self.run(steps)
                 self.folder = r.verb("text")[-1]["text"]
                 check(self.folder[:3].upper() == "C:\\", "proposed folder: " + self.folder)
-                remove(self.wine.host(self.folder, raw=True))
+                there = self.wine.host(self.folder, raw=True)
+                if os.path.exists(there):
+                    # An earlier walk's: removed with the wizard closed (the
+                    # running program may hold it as its current folder,
+                    # which Windows would never let go), and walked again.
+                    self.run(["wizard", "click 2", "answer yes", "answer ok", "exit 15"])
+                    self.program.wait(120)
+                    remove(there)
+                    check(not os.path.exists(there), "cannot remove " + there)
+                    return self.to_page(stop_at, shoot)
                 steps = ["wizard"]
             if shoot:
                 steps += self.shot(kind)
