@@ -16,6 +16,7 @@
 #include <sstream>
 #include <toml++/toml.h>
 
+#include "builder/appearance.h"
 #include "builder/codepage.h"
 #include "builder/package_writer.h"
 #include "builder/texts.h"
@@ -170,6 +171,17 @@ class Loader {
   Defines defines_;
   bool convert_ = true;  // UTF-8 to code page 1252
   std::map<std::string, std::string> projectTexts_;  // project-wide overrides
+  ProductNames product_;
+
+  ProjectContext Context() {
+    ProjectContext c;
+    c.name = name_;
+    c.baseDir = baseDir_;
+    c.defines = defines_;
+    c.convert = convert_;
+    c.warnings = &warnings_;
+    return c;
+  }
  public:
   std::vector<std::string> warnings_;
 
@@ -206,7 +218,7 @@ class Loader {
   }
 
   void CheckKeys(const toml::table& t, const std::string& path,
-                 std::initializer_list<const char*> allowed) {
+                 const std::vector<const char*>& allowed) {
     for (auto&& [k, v] : t) {
       bool ok = false;
       for (const char* a : allowed)
@@ -570,9 +582,12 @@ void Loader::FinishRunEntries(Group* group) {
 
 Layout Loader::ReadLayout(const toml::table& t) {
   const std::string p = "layout";
-  CheckKeys(t, p, {"flags", "colour_a", "colour_b", "frame_width", "frame_height",
-                   "button_bar_flags", "button_bar_colour", "button_bar_height", "font"});
+  std::vector<const char*> keys = {"flags", "colour_a", "colour_b", "frame_width", "frame_height",
+                                   "button_bar_flags", "button_bar_colour", "button_bar_height", "font"};
+  keys.insert(keys.end(), AppearanceLayoutKeys.begin(), AppearanceLayoutKeys.end());
+  CheckKeys(t, p, keys);
   Layout l;
+  SetStandardHeader(&l);
   if (auto v = Flags(t, "flags", p, LayoutFlagNames)) l.flags = *v;
   if (auto v = Colour(t, "colour_a", p)) l.colourA = *v;
   if (auto v = Colour(t, "colour_b", p)) l.colourB = *v;
@@ -1062,13 +1077,15 @@ void Loader::ReadIntegration(const toml::table& t, const std::string& path, Grou
 Group Loader::ReadGroup(const toml::table& t, const std::string& path, const std::string& title) {
   CheckKeys(t, path, {"name", "second_name", "title", "flags", "flags2", "registry", "folder", "ini",
                       "pages", "texts", "registry_entries", "registry_entries_hex", "uninstaller",
-                      "uninstaller_log", "uninstaller_log_hex", "file"});
+                      "uninstaller_log", "uninstaller_log_hex", "file", "licence", "license",
+                      "information"});
   Group g;
   namings_.clear();
   g.displayName = Text(t, "name", path);
   g.secondName = Text(t, "second_name", path);
   g.defaultFolder = Text(t, "folder", path);
-  if (!g.defaultFolder) g.defaultFolder = "#Program Files#\\" + title;
+  if (!g.defaultFolder) g.defaultFolder = "#Program Files#\\" + (product_.name.empty() ? title : product_.name);
+  if (!g.displayName && !product_.name.empty()) g.displayName = product_.name;
   if (g.defaultFolder->size() >= 260) Fail(t.get("folder"), Sub(path, "folder"), "a folder has at most 259 characters");
   if (auto v = Flags(t, "flags", path, GroupFlagNames)) {
     if (*v > 0xFFFF) Fail(t.get("flags"), Sub(path, "flags"), "the group flags are a 16-bit word");
@@ -1108,14 +1125,17 @@ Group Loader::ReadGroup(const toml::table& t, const std::string& path, const std
   }
   std::string groupTitle = title;
   if (auto v = Text(t, "title", path)) groupTitle = *v;
-  productName_ = groupTitle;
-  g.texts = DefaultTexts(groupTitle);
+  // Shortcuts go into a folder named after the product, as the default
+  // installation folder is.
+  productName_ = product_.name.empty() ? groupTitle : product_.name;
+  g.texts = DefaultTexts(groupTitle, product_.Display(groupTitle), product_.publisher);
   ApplyTexts(projectTexts_, &g.texts);
   if (const toml::node* n = t.get("texts")) {
     std::map<std::string, std::string> texts;
     ReadTexts(n, Sub(path, "texts"), &texts);
     ApplyTexts(texts, &g.texts);
   }
+  ReadGroupDocuments(t, path, Context(), &g);
   g.registryEntries = RawBytes(t, "registry_entries", path);
 
   if (const toml::node* n = t.get("file")) {
@@ -1195,7 +1215,7 @@ Group Loader::ReadGroup(const toml::table& t, const std::string& path, const std
 LoadedProject Loader::Load(const toml::table& root) {
   CheckKeys(root, "", {"title", "stub", "output", "compression", "volume_size", "codepage",
                        "uninstaller", "image_table", "image_table_hex", "forced_page", "defines", "texts", "layout",
-                       "group"});
+                       "group", "product", "version", "publisher", "backdrop"});
   LoadedProject out;
   Project& p = out.project;
   if (auto v = Int(root, "codepage", "", 0, 1252)) {
@@ -1209,7 +1229,8 @@ LoadedProject Loader::Load(const toml::table& root) {
       defines_.emplace(std::string(k.str()), v.as_string()->get());  // -D wins
     }
   }
-  std::string title = Text(root, "title", "").value_or("Setup");
+  product_ = ReadProductNames(root, Context());
+  std::string title = Text(root, "title", "").value_or(product_.SetupTitle());
   out.stub = RawString(root, "stub", "").value_or("x86");
   if (out.stub != "x86" && out.stub != "x64") {
     out.stub = Expand(out.stub, root.get("stub"), "stub");
@@ -1238,6 +1259,7 @@ LoadedProject Loader::Load(const toml::table& root) {
   if (const toml::node* n = root.get("texts")) {
     ReadTexts(n, "texts", &projectTexts_);
   }
+  SetStandardHeader(&p.layout);
   if (const toml::node* n = root.get("layout")) {
     if (!n->is_table()) Fail(n, "layout", "must be a table");
     p.layout = ReadLayout(*n->as_table());
@@ -1249,6 +1271,7 @@ LoadedProject Loader::Load(const toml::table& root) {
   if (a.size() > MaxGroups) Fail(a.get(MaxGroups), "group", "a package holds at most 16 install groups");
   for (size_t i = 0; i < a.size(); ++i)
     p.groups.push_back(ReadGroup(*a.get(i)->as_table(), "group[" + std::to_string(i) + "]", title));
+  ReadAppearance(root, product_, title, Context(), &p);
   if (const toml::node* n = root.get("forced_page")) {
     if (!n->is_table()) Fail(n, "forced_page", "must be a table { page, group }");
     const toml::table& f = *n->as_table();

@@ -13,6 +13,8 @@
 #include "paths/path_text.h"
 #include "base/run_state.h"
 
+void (*MoveToFinishPage)();
+
 static const char UninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 
 static u16 CurrentGroupFlags() {
@@ -154,7 +156,10 @@ void FinishInstallation() {
     if (!ForcedPageMode) RecordInstallFolder();
     // The programs and documents of the end of the file phase.
     RunEntries(RunPhaseValue(1), RunKindAll, 1);
-    // The move to the finish page comes with the subsystem that owns it.
   }
+  // After a Cancel (the installing page's, or the pump's quit) the page
+  // result stays the Cancel's: the wizard ends instead of moving on.
+  if (ForcedPage == 0xFFFF && PageResult != PageResultCancel && MoveToFinishPage)
+    MoveToFinishPage();
   EngineBusy = 0;
 }

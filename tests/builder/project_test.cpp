@@ -576,6 +576,10 @@ register = "type_library"
   EXPECT_EQ(f[4].options & FileOptionRegisterMask, FileOptionTypeLibrary);
   p = Load(Files({"source = \"tool.exe\"\nshortcut = { folder = \"\" }\n"}));
   EXPECT_EQ(p.project.groups[0].files[0].strings[1], "");  // the Programs folder itself
+  // With a product name, the folder is the product's (not its setup title).
+  p = Load("product = \"Tool Pro\"\nversion = \"2.1\"\n[[group]]\n[[group.file]]\n"
+           "source = \"tool.exe\"\nshortcut = true\n");
+  EXPECT_EQ(p.project.groups[0].files[0].strings[1], "Tool Pro");
 }
 
 TEST_F(ProjectFile, ShortcutFontAndRegistrationMistakes) {

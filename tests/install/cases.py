@@ -1286,9 +1286,10 @@ DEMO_ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
 
 
 def case_demo(ctx):
-    """The demo of examples/demo as it ships, with the demo program and its
-    component of the setup program's build: its files in the default folder
-    below Program Files, the Start-menu shortcut to the program, the font
+    """The demo of examples/demo as it ships (installed silently here), with
+    the demo program and its component of the setup program's build: its
+    files in the default folder below Program Files, the Start-menu shortcut
+    to the program, the font
     registered under its own name, the component's class registered by its
     DllRegisterServer (in the 32-bit view for a 32-bit one), and the program
     started once after the installation (it counts its runs)."""
@@ -1322,9 +1323,17 @@ def case_demo(ctx):
     remove(w.find_host(font))
     w.reg_delete(FONTS, font_value)
     try:
+        # The demo's project and files, made silent: no window here.
+        project = os.path.join(ctx.work, "demo")
+        shutil.copytree(DEMO_ROOT, project)
+        with open(os.path.join(project, "project.toml"), encoding="utf-8") as f:
+            text = f.read()
+        check("[layout]" not in text and "[defines]" in text, "the demo's project changed its form")
+        with open(os.path.join(project, "project.toml"), "w", encoding="utf-8") as f:
+            f.write(text.replace("[defines]", "[layout]\nflags = [\"silent\"]\n\n[defines]", 1))
         setup = os.path.join(ctx.work, "demo-setup.exe")
         build = subprocess.run(
-            [ctx.project.setrunc, "build", os.path.join(DEMO_ROOT, "project.toml"), "-o", setup,
+            [ctx.project.setrunc, "build", os.path.join(project, "project.toml"), "-o", setup,
              "--stub", ctx.stub, "-q", "-D", "HELLO=" + ctx.helper("demo_hello.exe"),
              "-D", "GREETING=" + ctx.helper("demo_greeting.dll")],
             stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=300)
