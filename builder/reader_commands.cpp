@@ -15,6 +15,7 @@
 
 #include "builder/codepage.h"
 #include "builder/package_reader.h"
+#include "builder/stub_manifest.h"
 #include "base/records.h"
 
 namespace setrunc {
@@ -174,6 +175,7 @@ struct DataPlan {
 int Inspect(const std::vector<std::string>& args, std::ostream& out, std::ostream&) {
   PackageInfo p = ReadPackage(OnePath(args, nullptr, false));
   DescribePackage(p, out);
+  out << "\nSetup program: " << DescribePrivileges(p.path, p.packageStart);
   out << DescribeSharedData(p);
   return 0;
 }
