@@ -175,7 +175,7 @@ struct DataPlan {
 int Inspect(const std::vector<std::string>& args, std::ostream& out, std::ostream&) {
   PackageInfo p = ReadPackage(OnePath(args, nullptr, false));
   DescribePackage(p, out);
-  out << "\nSetup program: " << DescribePrivileges(p.path, p.packageStart);
+  out << "\nSetup program:\n  " << DescribePrivileges(p.path, p.packageStart);
   out << DescribeSharedData(p);
   return 0;
 }
