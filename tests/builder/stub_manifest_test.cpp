@@ -80,8 +80,8 @@ TEST(StubManifest, BothBuildsAskForAdministratorAndTakeEitherLevelInPlace) {
     }
     EXPECT_EQ(setrunc::PeChecksum(built.data(), built.size(), field), ReadU32(built.data() + field));
     EXPECT_EQ(setrunc::PeChecksum(user.data(), user.size(), field), ReadU32(user.data() + field));
-    EXPECT_EQ("asInvoker\"           uiAccess",
-              std::string((const char*)user.data() + levels[0].offset, 29));
+    EXPECT_EQ("asInvoker\"" + std::string(12, ' ') + "uiAccess",
+              std::string((const char*)user.data() + levels[0].offset, 30));
 
     // Back to administrator, explicitly or by default: the program as built.
     EXPECT_EQ(built, StubWithPrivileges(user, Privileges::Admin));
