@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/format.h"
+#include "builder/layout.h"
 
 namespace setrunc {
 
@@ -48,6 +49,8 @@ struct Layout {
   LogFont font;
   u32 buttonBarColour = SystemColour;
   i32 buttonBarHeight = 47;
+  // Page entries and button-bar controls (none: the page table stays empty).
+  PageLayouts pages;
 };
 
 // Where the data of a file entry comes from.
@@ -106,6 +109,13 @@ struct ForcedPageRecord {
   u16 group = 0;
 };
 
+// One variant of the backdrop picture: a bitmap file (BITMAPFILEHEADER and
+// packed bitmap) and the screen size it is meant for.
+struct BackdropPicture {
+  i32 screenWidth = 0, screenHeight = 0;
+  Bytes bitmapFile;
+};
+
 // Who the setup program runs as: elevated, for installations for the whole
 // machine (requireAdministrator), or as the user who starts it, for a
 // per-user installation (asInvoker).
@@ -128,6 +138,11 @@ struct Project {
   // is still one stream. The output depends on it, so it is fixed outside
   // tests: files up to this size are compressed in one call.
   size_t chunkSize = 8u << 20;
+  // The backdrop: picture variants (written behind a resolution list), the
+  // title and its style (72 bytes: shadow, colour, alignment, LOGFONTA).
+  std::vector<BackdropPicture> backdropPictures;
+  std::optional<std::string> backdropTitle;
+  std::optional<Bytes> titleStyle;
   // Files with the same bytes are stored once.
   bool shareIdenticalFiles = true;
 };

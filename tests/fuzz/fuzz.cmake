@@ -23,10 +23,14 @@ if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
 
   # setrunc's reader (inspect and verify as main runs them) beside the
   # loader: the builder's reading sources, instrumented the same way.
+  # (The writer and inspect bring the layout, the backdrop records and the
+  # image conversion along.)
   add_executable(setrun_reader_fuzz tests/fuzz/reader_fuzz.cpp tests/support/ui_doubles.cpp
-    builder/codepage.cpp builder/package_reader.cpp builder/package_writer.cpp
+    builder/backdrop.cpp builder/codepage.cpp builder/images.cpp builder/layout.cpp
+    builder/package_reader.cpp builder/package_writer.cpp
     builder/reader_commands.cpp builder/shared_data.cpp builder/stub_manifest.cpp builder/texts.cpp)
-  target_link_libraries(setrun_reader_fuzz PRIVATE setrun_fuzzed ZLIB::ZLIB PkgConfig::LIBDEFLATE Threads::Threads)
+  target_link_libraries(setrun_reader_fuzz PRIVATE setrun_fuzzed ZLIB::ZLIB PkgConfig::LIBDEFLATE PkgConfig::STB
+    Threads::Threads)
   target_link_options(setrun_reader_fuzz PRIVATE -fsanitize=fuzzer,address,undefined)
 
   # setrunc's reading and rewriting of a program's manifest level.
