@@ -139,6 +139,8 @@ int Build(const std::vector<std::string>& args) {
   loaded.project.threads = jobs;
   std::string stubPath = FindStub(stub.empty() ? loaded.stub : stub);
   Bytes stubImage = ReadWholeFile(stubPath);
+  for (const std::string& w : ComponentMachineWarnings(loaded.project, stubImage))
+    std::cerr << "setrunc: warning: " << w << "\n";
   BuildSummary summary = BuildInstaller(loaded.project, stubImage, output);
   if (!quiet) {
     std::cout << output << ": " << summary.files << " files, " << summary.inputBytes << " bytes packed into "

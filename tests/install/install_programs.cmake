@@ -27,3 +27,24 @@ set_source_files_properties(${CMAKE_SOURCE_DIR}/startup/manifest.rc PROPERTIES
   OBJECT_DEPENDS ${CMAKE_SOURCE_DIR}/startup/setrun.manifest)
 target_link_libraries(manifest_probe PRIVATE setrun_core)
 target_link_options(manifest_probe PRIVATE -static -static-libgcc -static-libstdc++)
+
+# Self-registering components: versions 1 and 2 of a library whose entry
+# points record their calls in the registry, and one whose DllRegisterServer
+# fails with an access violation (tests/install/component_dll.c). Exported
+# without decoration, as regsvr32 and the setup program look them up.
+foreach(variant 1 2 fault)
+  add_library(component_${variant} SHARED ${CMAKE_CURRENT_LIST_DIR}/component_dll.c)
+  set_target_properties(component_${variant} PROPERTIES PREFIX "" OUTPUT_NAME component_${variant})
+  if(variant STREQUAL "fault")
+    target_compile_definitions(component_${variant} PRIVATE COMPONENT_VERSION=9 COMPONENT_FAULT)
+  else()
+    target_compile_definitions(component_${variant} PRIVATE COMPONENT_VERSION=${variant})
+  endif()
+  target_link_options(component_${variant} PRIVATE -s -static-libgcc -Wl,--kill-at)
+endforeach()
+
+# Stands in for the programs, documents' associations and the Windows
+# Installer that a setup program starts: records each start in a log.
+add_executable(run_recorder ${CMAKE_CURRENT_LIST_DIR}/run_recorder.c)
+target_compile_options(run_recorder PRIVATE -Os -Wall -Wextra -Werror)
+target_link_options(run_recorder PRIVATE -s -static-libgcc)
