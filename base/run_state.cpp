@@ -20,6 +20,7 @@ int DeleteSelfAtRestart;
 int KeepInteractive;
 int AcceptDamagedFiles;
 int RegisterKeptFiles;
+int PerUserInstall;
 i32 CurrentGroup = -1;
 const u8* ScreenSaverEntry;
 void* BackdropWindow;
@@ -47,6 +48,7 @@ void ResetRunState() {
   RunAfterInstall = 1;
   ContinueGroup = 0;
   DeleteSelfAtRestart = KeepInteractive = AcceptDamagedFiles = RegisterKeptFiles = 0;
+  PerUserInstall = 0;
   CurrentGroup = -1;
   ScreenSaverEntry = nullptr;
   BackdropWindow = FrameDialog = nullptr;

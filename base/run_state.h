@@ -25,6 +25,7 @@ extern int DeleteSelfAtRestart;  // /DEL
 extern int KeepInteractive;      // /V
 extern int AcceptDamagedFiles;   // /R
 extern int RegisterKeptFiles;    // /F
+extern int PerUserInstall;       // the program runs as its user: registration goes to HKCU
 extern i32 CurrentGroup;         // -1 until a group is selected
 extern const u8* ScreenSaverEntry;
 extern void* BackdropWindow;     // HWND

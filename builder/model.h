@@ -119,8 +119,15 @@ struct BackdropPicture {
   Bytes bitmapFile;
 };
 
+// Who the setup program runs as: elevated, for installations for the whole
+// machine (requireAdministrator), or as the user who starts it, for a
+// per-user installation (asInvoker).
+enum class Privileges { Admin, User };
+
 struct Project {
   Layout layout;
+  // Written into the stub's manifest; none given: Admin, where the stub has one.
+  std::optional<Privileges> privileges;
   std::optional<Bytes> imageTable;
   std::optional<Bytes> uninstallerImage;
   std::vector<Group> groups;

@@ -20,6 +20,7 @@
 
 #include "builder/backdrop.h"
 #include "builder/images.h"
+#include "builder/stub_manifest.h"
 #include "builder/texts.h"
 #include "base/records.h"
 
@@ -1064,8 +1065,9 @@ std::vector<std::string> WriteInstaller(const Installer& installer, const Packed
   return removed;
 }
 
-BuildSummary BuildInstaller(const Project& project, const Bytes& stub,
+BuildSummary BuildInstaller(const Project& project, const Bytes& givenStub,
                             const std::string& programPath) {
+  const Bytes stub = StubWithPrivileges(givenStub, project.privileges);
   CheckStub(stub);  // before the files are compressed
   PackedData data = PackFiles(project, FolderOf(programPath));
   Installer installer = AssembleInstaller(project, stub, data);

@@ -170,6 +170,7 @@ class Loader {
   std::string name_, baseDir_;
   Defines defines_;
   bool convert_ = true;  // UTF-8 to code page 1252
+  bool perUser_ = false;  // privileges = "user": the groups' defaults are the user's own places
   std::map<std::string, std::string> projectTexts_;  // project-wide overrides
   ProductNames product_;
 
@@ -1084,7 +1085,10 @@ Group Loader::ReadGroup(const toml::table& t, const std::string& path, const std
   g.displayName = Text(t, "name", path);
   g.secondName = Text(t, "second_name", path);
   g.defaultFolder = Text(t, "folder", path);
-  if (!g.defaultFolder) g.defaultFolder = "#Program Files#\\" + (product_.name.empty() ? title : product_.name);
+  if (!g.defaultFolder)
+    g.defaultFolder = (perUser_ ? "#LocalAppData#\\Programs\\" : "#Program Files#\\") +
+                      (product_.name.empty() ? title : product_.name);
+  if (perUser_) g.registryRoot = 1;  // HKCU
   if (!g.displayName && !product_.name.empty()) g.displayName = product_.name;
   if (g.defaultFolder->size() >= 260) Fail(t.get("folder"), Sub(path, "folder"), "a folder has at most 259 characters");
   if (auto v = Flags(t, "flags", path, GroupFlagNames)) {
@@ -1215,7 +1219,7 @@ Group Loader::ReadGroup(const toml::table& t, const std::string& path, const std
 LoadedProject Loader::Load(const toml::table& root) {
   CheckKeys(root, "", {"title", "stub", "output", "compression", "volume_size", "codepage",
                        "uninstaller", "image_table", "image_table_hex", "forced_page", "defines", "texts", "layout",
-                       "group", "product", "version", "publisher", "backdrop"});
+                       "group", "product", "version", "publisher", "backdrop", "privileges"});
   LoadedProject out;
   Project& p = out.project;
   if (auto v = Int(root, "codepage", "", 0, 1252)) {
@@ -1235,6 +1239,14 @@ LoadedProject Loader::Load(const toml::table& root) {
   if (out.stub != "x86" && out.stub != "x64") {
     out.stub = Expand(out.stub, root.get("stub"), "stub");
     out.stub = Resolve(out.stub);
+  }
+  if (auto v = RawString(root, "privileges", "")) {
+    if (*v != "admin" && *v != "user")
+      Fail(root.get("privileges"), "privileges",
+           "must be \"admin\" (elevated, for the whole machine) or \"user\" (no elevation, "
+           "a per-user installation)");
+    p.privileges = *v == "user" ? Privileges::User : Privileges::Admin;
+    perUser_ = *v == "user";
   }
   if (auto o = RawString(root, "output", "")) out.output = Resolve(Expand(*o, root.get("output"), "output"));
   if (auto v = Int(root, "compression", "", 0, 12)) p.compressionLevel = (int)*v;

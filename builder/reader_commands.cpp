@@ -16,6 +16,7 @@
 #include "builder/codepage.h"
 #include "builder/layout.h"
 #include "builder/package_reader.h"
+#include "builder/stub_manifest.h"
 #include "base/records.h"
 
 namespace setrunc {
@@ -176,6 +177,7 @@ int Inspect(const std::vector<std::string>& args, std::ostream& out, std::ostrea
   PackageInfo p = ReadPackage(OnePath(args, nullptr, false));
   DescribePackage(p, out);
   if (p.layout) out << DescribeLayoutPages(p.layout->data(), (u32)p.layout->size());
+  out << "\nSetup program:\n  " << DescribePrivileges(p.path, p.packageStart);
   out << DescribeSharedData(p);
   return 0;
 }

@@ -85,9 +85,12 @@ static void WriteUninstallEntry() {
   u32 at = CopyText(key, UninstallKey, sizeof key);
   if (strlen(name) >= sizeof key - at) return;  // no registry key is that long
   CopyText(key + at, name, sizeof key - at);
+  // For the machine, or for its user when the machine's key cannot be
+  // written; a per-user installation registers with its user only.
   HKEY handle;
-  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &handle,
-                      nullptr) != ERROR_SUCCESS &&
+  if ((PerUserInstall ||
+       RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &handle,
+                       nullptr) != ERROR_SUCCESS) &&
       RegCreateKeyA(HKEY_CURRENT_USER, key, &handle) != ERROR_SUCCESS)
     return;
   SetString(handle, "DisplayName", name);

@@ -5,6 +5,7 @@
 
 #include "backdrop/backdrop.h"
 #include "startup/common_ui.h"
+#include "startup/privileges.h"
 #include "startup/run_flow.h"
 #include "base/run_state.h"
 #include "base/system_library.h"
@@ -65,6 +66,7 @@ int StartRun(void* instance) {
   }
   CurrentGroup = -1;
   ClassifyThisPlatform();
+  PerUserInstall = ManifestRunsAsInvoker();
   OleStarted = SUCCEEDED(OleInitialize(nullptr));
   InitCommonUi();
   RichEditLibrary = (HMODULE)LoadSystemLibrary("RICHED20.DLL");

@@ -28,13 +28,19 @@ if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
   add_executable(setrun_reader_fuzz tests/fuzz/reader_fuzz.cpp tests/support/ui_doubles.cpp
     builder/backdrop.cpp builder/codepage.cpp builder/images.cpp builder/layout.cpp
     builder/package_reader.cpp builder/package_writer.cpp
-    builder/reader_commands.cpp builder/shared_data.cpp builder/texts.cpp)
+    builder/reader_commands.cpp builder/shared_data.cpp builder/stub_manifest.cpp builder/texts.cpp)
   # The builder reads and writes with the system's zlib (the inflater above
   # carries prefixed names).
   target_link_libraries(setrun_reader_fuzz PRIVATE setrun_fuzzed PkgConfig::LIBDEFLATE ZLIB::ZLIB
     PkgConfig::STB
     Threads::Threads)
   target_link_options(setrun_reader_fuzz PRIVATE -fsanitize=fuzzer,address,undefined)
+
+  # setrunc's reading and rewriting of a program's manifest level.
+  add_executable(setrun_manifest_fuzz tests/fuzz/manifest_fuzz.cpp builder/stub_manifest.cpp)
+  target_include_directories(setrun_manifest_fuzz PRIVATE ${CMAKE_SOURCE_DIR})
+  target_compile_options(setrun_manifest_fuzz PRIVATE ${SETRUN_FUZZ_FLAGS})
+  target_link_options(setrun_manifest_fuzz PRIVATE -fsanitize=fuzzer,address,undefined)
 
   # The seed corpus of both targets: hand-assembled packages.
   add_executable(setrun_fuzz_seeds tests/fuzz/make_seeds.cpp)

@@ -30,7 +30,7 @@ if [ ! -f "$build/build.ninja" ]; then
   CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 fi
 if ! ninja -C "$build" setrun_package_fuzz setrun_reader_fuzz setrun_markup_fuzz \
-    setrun_font_name_fuzz setrun_fuzz_seeds \
+    setrun_font_name_fuzz setrun_manifest_fuzz setrun_fuzz_seeds \
     >"$build/fuzz-build.log" 2>&1; then
   grep -E -A12 '^FAILED|error' "$build/fuzz-build.log" | head -n 40 >&2
   echo "the fuzz targets do not build; log $build/fuzz-build.log" >&2
@@ -75,4 +75,12 @@ fuzz setrun_package_fuzz corpus "$each" package.dict 262144 "$seeds" || failed=1
 fuzz setrun_reader_fuzz reader-corpus "$each" package.dict 262144 "$seeds" || failed=1
 fuzz setrun_markup_fuzz markup-corpus "$markup_seconds" markup.dict 4096 || failed=1
 fuzz setrun_font_name_fuzz font-corpus "$font_seconds" font.dict 65536 || failed=1
+# The manifest target starts from the setup programs of this checkout, when built.
+manifest_seeds="$build/fuzz/manifest-seeds"
+rm -rf "$manifest_seeds"
+mkdir -p "$manifest_seeds"
+for stub in "$root/build/win32/setrun.exe" "$root/build/win64/setrun.exe"; do
+  [ ! -f "$stub" ] || cp "$stub" "$manifest_seeds/"
+done
+fuzz setrun_manifest_fuzz manifest-corpus "$markup_seconds" manifest.dict 131072 "$manifest_seeds" || failed=1
 exit "$failed"

@@ -1094,6 +1094,102 @@ source = "src/a.txt"
 ENTRIES_BEFORE_DATA = 5000
 
 
+# ---------------------------------------------------------------- privileges
+
+
+def probe(ctx, *args):
+    """Runs manifest_probe.exe (the setup program's manifest and start-up
+    code); its "name=value" lines as a dict."""
+    check_equal(ctx.wine.run(ctx.helper("manifest_probe.exe"), *args), 0,
+                "exit code of manifest_probe " + " ".join(args))
+    text = read(ctx.wine.last_output).decode("utf-8", "replace")
+    return dict(line.strip().split("=", 1) for line in text.splitlines() if "=" in line)
+
+
+def case_privileges_in_the_manifest(ctx):
+    """The level each installer's manifest asks for, read back from the
+    built file as Windows reads it: administrator by default and with
+    privileges = "admin", the invoker with "user". A program with the same
+    manifest is told the true Windows version (Wine reports 6.2 for 8.1 and
+    10 to programs that do not declare them), which the platform
+    classification takes as the Vista class, and the setup program's
+    start-up code loads the common controls 6 of the side-by-side store
+    (Wine's copy there reports the version 5.81 all the same)."""
+    w, p = ctx.wine, ctx.project
+    p.file("uninstaller.bin", IMAGE)
+    p.file("a.txt", b"a")
+    body = f"[[group]]\nfolder = {q(ctx.install_win)}\n[[group.file]]\nsource = \"a.txt\"\n"
+    for key, name, level in [("", "default", "requireAdministrator"),
+                             ('privileges = "admin"', "admin", "requireAdministrator"),
+                             ('privileges = "user"', "user", "asInvoker")]:
+        setup = p.build(project_head("E2E Levels", key) + body, name + ".exe")
+        check_equal(probe(ctx, "level", ctx.setup_win(name + ".exe")).get("level"), level,
+                    name + ": level in the manifest")
+        shown = "admin" if level == "requireAdministrator" else "user"
+        check(f"privileges: {shown} ({level})" in p.inspect(setup),
+              name + ": inspect does not show the level")
+
+    app = "HKCU\\Software\\Wine\\AppDefaults\\manifest_probe.exe"
+    try:
+        for wine_version, told in [("win10", "10.0"), ("win81", "6.3"), ("vista", "6.0")]:
+            w.reg_add(app, "Version", "REG_SZ", wine_version)
+            seen = probe(ctx, "self")
+            check_equal((seen.get("version"), seen.get("platform")), (told, "2"),
+                        "version told as " + wine_version)
+            check_equal((seen.get("class"), seen.get("nt"), seen.get("nt6")), ("0x80000", "1", "1"),
+                        "platform class of " + told)
+    finally:
+        w.reg_delete(app)
+    check(re.search(r"\\winsxs\\(x86|amd64)_microsoft\.windows\.common-controls_6595b64144ccf1df_6\.0\.",
+                    seen["comctl32"].lower()),
+          "the common controls loaded are not those of version 6: " + seen["comctl32"])
+    check_equal(seen.get("as_invoker"), "0", "a requireAdministrator manifest read as per-user")
+
+
+def case_per_user_installation(ctx):
+    """privileges = "user": the default folder is the user's own
+    (#LocalAppData#\\Programs), the Uninstall entry and the installation
+    folder are recorded under HKCU only, although HKLM could be written
+    here (Wine runs every program with full rights)."""
+    w, p = ctx.wine, ctx.project
+    title = "E2E Per User"
+    folder = f"C:\\users\\{w.user()}\\AppData\\Local\\Programs\\{title}"
+    key = "HKCU\\Software\\Setrun E2E Per User"
+    entry = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + title
+    remove(w.find_host(folder))
+    for k in (key, "HKCU\\" + entry, "HKLM\\" + entry):
+        w.reg_delete(k)
+    p.file("uninstaller.bin", IMAGE)
+    p.file("a.txt", b"for one user\r\n")
+    setup = p.build(project_head(title, 'privileges = "user"') + f"""
+[[group]]
+name = {q(title)}
+flags = ["uninstall_entry", "folder_to_registry"]
+registry = {{ key = "Software\\\\Setrun E2E Per User", value = "Path" }}
+uninstaller = "Uninstall.exe"
+[[group.file]]
+source = "a.txt"
+""")
+    check("privileges: user (asInvoker)" in p.inspect(setup), "inspect does not show the level")
+    try:
+        check_equal(ctx.run_setup(), 0, "exit code")
+        installed = w.find_host(folder)
+        check_equal(read(os.path.join(installed, "a.txt")), b"for one user\r\n", "a.txt")
+        check_equal(read(os.path.join(installed, "Uninstall.exe")),
+                    uninstaller_bytes(IMAGE, b"", [(".", "a.txt", 0)]), "the uninstaller")
+        check_equal(w.reg_values("HKCU\\" + entry),
+                    {"DisplayName": ("REG_SZ", title),
+                     "UninstallString": ("REG_SZ", folder + "\\Uninstall.exe")},
+                    "the Uninstall entry under HKCU")
+        check_equal(w.reg_values("HKLM\\" + entry), None, "an Uninstall entry under HKLM")
+        check_equal((w.reg_values(key) or {}).get("Path"), ("REG_SZ", folder),
+                    "the installation folder under HKCU")
+    finally:
+        remove(w.find_host(folder))
+        for k in (key, "HKCU\\" + entry):
+            w.reg_delete(k)
+
+
 # ---------------------------------------------------------------- integration
 
 COMPONENTS = "HKCU\\Software\\SetrunTest\\Components"
@@ -1363,7 +1459,8 @@ def case_demo(ctx):
 
 GROUPS = {
     "files": [case_files_folders_attributes_and_registration, case_earlier_installation_folder,
-              case_uninstaller_in_a_subfolder, case_destinations, case_machine_wide_places],
+              case_uninstaller_in_a_subfolder, case_destinations, case_machine_wide_places,
+              case_privileges_in_the_manifest, case_per_user_installation],
     "packages": [case_data_volumes, case_package_named_on_the_command_line,
                  case_package_named_relative_to_the_current_folder, case_install_folder_is_a_file,
                  case_sixteen_groups_forced_group, case_append_uninstaller],

@@ -19,6 +19,15 @@ foreach(version 1.5 2.0)
   target_link_options(version_dll_${name} PRIVATE -s -static-libgcc)
 endforeach()
 
+# A program with the setup program's manifest and start-up code: reads the
+# manifest of a built installer, and tells what such a program is given.
+add_executable(manifest_probe ${CMAKE_CURRENT_LIST_DIR}/manifest_probe.cpp
+  ${CMAKE_SOURCE_DIR}/startup/manifest.rc)
+set_source_files_properties(${CMAKE_SOURCE_DIR}/startup/manifest.rc PROPERTIES
+  OBJECT_DEPENDS ${CMAKE_SOURCE_DIR}/startup/setrun.manifest)
+target_link_libraries(manifest_probe PRIVATE setrun_core)
+target_link_options(manifest_probe PRIVATE -static -static-libgcc -static-libstdc++)
+
 # Self-registering components: versions 1 and 2 of a library whose entry
 # points record their calls in the registry, and one whose DllRegisterServer
 # fails with an access violation (tests/install/component_dll.c). Exported

@@ -56,6 +56,23 @@ TEST(ClassifyPlatform, EveryRowOfTheTable) {
   }
 }
 
+// With its manifest the program is told the true version of Windows (6.2
+// and later report themselves only to programs that declare them): every NT
+// version from Vista on must land in the same class, or the run would change
+// with the Windows it runs on.
+TEST(ClassifyPlatform, EveryNtVersionFromVistaOnIsTheVistaClass) {
+  const u32 versions[][2] = {{6, 0}, {6, 1}, {6, 2}, {6, 3}, {6, 4}, {10, 0}, {10, 1}, {11, 0},
+                             {255, 255}, {0xFFFFFFFFu, 0xFFFFFFFFu}};
+  for (const auto& v : versions) {
+    SCOPED_TRACE(testing::Message() << v[0] << "." << v[1]);
+    PlatformClass c = ClassifyPlatform(1, 2, v[0], v[1]);
+    EXPECT_EQ(0x80000u, c.osClass);
+    EXPECT_EQ(1, c.isWinNT);
+    EXPECT_EQ(0, c.isWinNT4);
+    EXPECT_EQ(1, c.isWinNT6);
+  }
+}
+
 // The key computed independently, with 64-bit arithmetic.
 u32 ReferenceKey(const std::string& path) {
   uint64_t s = 0;
