@@ -25,7 +25,8 @@ if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
   # loader: the builder's reading sources, instrumented the same way.
   add_executable(setrun_reader_fuzz tests/fuzz/reader_fuzz.cpp tests/support/ui_doubles.cpp
     builder/codepage.cpp builder/package_reader.cpp builder/package_writer.cpp
-    builder/reader_commands.cpp builder/shared_data.cpp builder/texts.cpp)
+    builder/reader_commands.cpp builder/shared_data.cpp builder/texts.cpp
+    builder/uninstall_records.cpp)
   target_link_libraries(setrun_reader_fuzz PRIVATE setrun_fuzzed ZLIB::ZLIB PkgConfig::LIBDEFLATE Threads::Threads)
   target_link_options(setrun_reader_fuzz PRIVATE -fsanitize=fuzzer,address,undefined)
 
@@ -40,4 +41,12 @@ if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
   add_executable(setrun_markup_fuzz tests/fuzz/markup_fuzz.cpp)
   target_link_libraries(setrun_markup_fuzz PRIVATE setrun_fuzzed)
   target_link_options(setrun_markup_fuzz PRIVATE -fsanitize=fuzzer,address,undefined)
+endif()
+
+# libFuzzer target over the uninstaller's reading of its log and its
+# decision list.
+if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+  add_executable(setrun_uninstall_log_fuzz tests/fuzz/uninstall_log_fuzz.cpp)
+  target_link_libraries(setrun_uninstall_log_fuzz PRIVATE setrun_fuzzed)
+  target_link_options(setrun_uninstall_log_fuzz PRIVATE -fsanitize=fuzzer,address,undefined)
 endif()

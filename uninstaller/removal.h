@@ -1,0 +1,26 @@
+// The Windows side of the uninstaller: carrying out the steps of a removal
+// plan against the file system, the registry and the shell.
+#pragma once
+
+#include "uninstaller/plan.h"
+
+// What a removal left: the caller names kept files and asks for a restart.
+struct RemovalResult {
+  u32 restartNeeded;  // something goes at the next start of Windows
+  u32 keptCount;      // files that stayed: changed since, or not removable
+  char* kept;         // their paths, one a line ("\r\n"), owned
+  u32 keptLength;
+  u32 keptCapacity;
+};
+
+// Carries out one step. `uninstallerFolder` ends in a backslash.
+void RemoveStep(const UninstallLog* log, const RemovalPlan* plan, const RemovalStep* step,
+                const char* uninstallerFolder, RemovalResult* result);
+// The uninstaller's own file and folder go at the next start of Windows (a
+// running program cannot delete itself); the folders of the plan that are
+// not empty now follow them then, when they are empty by that time.
+void RemoveAtRestart(const RemovalPlan* plan, const char* selfPath);
+void FreeRemovalResult(RemovalResult* result);
+// Text shown for a step in the progress window, into `out` (260 bytes).
+void DescribeStep(const UninstallLog* log, const RemovalPlan* plan, const RemovalStep* step,
+                  const char* uninstallerFolder, char* out);
