@@ -80,7 +80,8 @@ check() {  # name, command...
 
 stub_size() {
   local limit=150000 ok=0 f size
-  for f in build/win32/setrun.exe build/win64/setrun.exe; do
+  for f in build/win32/setrun.exe build/win64/setrun.exe \
+           build/win32/uninstall.exe build/win64/uninstall.exe; do
     size=$(stat -c %s "$f")
     echo "$f: $size bytes (limit $limit)"
     [ "$size" -lt "$limit" ] || ok=1

@@ -22,7 +22,7 @@ static const char* const DefaultTexts[UninstallerTextCount] = {
     "Remove this program and all of its components from this computer?",
     "Removing",
     "The program was removed from this computer.",
-    "These files were changed since the installation, or could not be removed, and were kept:",
+    "These files were not removed: they were changed since the installation, could not be removed, or were not installed by it:",
     "Some files are in use. They will be removed when Windows starts again.",
     "The uninstall information is damaged or incomplete. Nothing was removed.",
 };
@@ -190,6 +190,7 @@ static int Uninstall(const char* arguments) {
     ShowStep(what);
     RemoveStep(&log, &plan, &plan.steps[i], folder, &result);
   }
+  NameLeftFiles(&plan, self, &result);
   RemoveAtRestart(&plan, self);
 
   int code = ExitRemoved;

@@ -11,6 +11,9 @@ struct RemovalResult {
   char* kept;         // their paths, one a line ("\r\n"), owned
   u32 keptLength;
   u32 keptCapacity;
+  char* later;        // paths that go at the next start, one a line, owned
+  u32 laterLength;
+  u32 laterCapacity;
 };
 
 // Carries out one step. `uninstallerFolder` ends in a backslash.
@@ -21,6 +24,11 @@ void RemoveStep(const UninstallLog* log, const RemovalPlan* plan, const RemovalS
 // not empty now follow them then, when they are empty by that time.
 void RemoveAtRestart(const RemovalPlan* plan, const char* selfPath);
 void FreeRemovalResult(RemovalResult* result);
+// Names (as kept) what is left in the folders of the plan that were not
+// removed: files the log does not list, and folders holding them. The
+// uninstaller itself, files that go at the next start and folders of the
+// system are passed over.
+void NameLeftFiles(const RemovalPlan* plan, const char* selfPath, RemovalResult* result);
 // Text shown for a step in the progress window, into `out` (260 bytes).
 void DescribeStep(const UninstallLog* log, const RemovalPlan* plan, const RemovalStep* step,
                   const char* uninstallerFolder, char* out);

@@ -11,25 +11,48 @@ static const char SharedDllsKey[] = "Software\\Microsoft\\Windows\\CurrentVersio
 static const char FontsKeyNT[] = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Fonts";
 static const char FontsKey9x[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Fonts";
 
-static void Keep(RemovalResult* r, const char* path) {
-  ++r->keptCount;
-  u32 n = (u32)strlen(path);
-  if (r->keptLength + n + 3 > r->keptCapacity) {
-    u32 capacity = (r->keptCapacity ? r->keptCapacity * 2 : 1024) + n + 3;
-    char* grown = nullptr;
-    if (!AllocBlock(capacity, &grown)) return;
-    if (r->kept) memcpy(grown, r->kept, r->keptLength + 1);
-    FreeBlock(&r->kept);
-    r->kept = grown;
-    r->keptCapacity = capacity;
+// Appends a line to a growing text. 0 when memory runs out.
+static int AppendLine(char** text, u32* length, u32* capacity, const char* line) {
+  u32 n = (u32)strlen(line);
+  if (*length + n + 3 > *capacity) {
+    u32 grown = (*capacity ? *capacity * 2 : 1024) + n + 3;
+    char* block = nullptr;
+    if (!AllocBlock(grown, &block)) return 0;
+    if (*text) memcpy(block, *text, *length + 1);
+    FreeBlock(text);
+    *text = block;
+    *capacity = grown;
   }
-  memcpy(r->kept + r->keptLength, path, n);
-  memcpy(r->kept + r->keptLength + n, "\r\n", 3);
-  r->keptLength += n + 2;
+  memcpy(*text + *length, line, n);
+  memcpy(*text + *length + n, "\r\n", 3);
+  *length += n + 2;
+  return 1;
+}
+
+// Whether `line` is one of the lines of `text`, compared as Windows compares
+// names.
+static int HasLine(const char* text, const char* line) {
+  u32 n = (u32)strlen(line);
+  for (const char* p = text; p && *p;) {
+    const char* end = strstr(p, "\r\n");
+    if (!end) break;
+    if ((u32)(end - p) == n && CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, p, (int)n, line,
+                                              (int)n) == CSTR_EQUAL)
+      return 1;
+    p = end + 2;
+  }
+  return 0;
+}
+
+static void Keep(RemovalResult* r, const char* path) {
+  if (HasLine(r->kept, path)) return;
+  ++r->keptCount;
+  AppendLine(&r->kept, &r->keptLength, &r->keptCapacity, path);
 }
 
 void FreeRemovalResult(RemovalResult* result) {
   FreeBlock(&result->kept);
+  FreeBlock(&result->later);
   memset(result, 0, sizeof *result);
 }
 
@@ -44,6 +67,7 @@ static int DeleteNowOrLater(const char* path, RemovalResult* r) {
   if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES) return 1;
   if (MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
     r->restartNeeded = 1;
+    AppendLine(&r->later, &r->laterLength, &r->laterCapacity, path);
     return 1;
   }
   return 0;
@@ -286,5 +310,35 @@ void DescribeStep(const UninstallLog* log, const RemovalPlan* plan, const Remova
       break;
     }
     case StepFolder: CopyText(out, plan->folders[step->item], 260); break;
+  }
+}
+
+void NameLeftFiles(const RemovalPlan* plan, const char* selfPath, RemovalResult* result) {
+  for (u32 i = 0; i < plan->stepCount; ++i) {
+    const RemovalStep& s = plan->steps[i];
+    if (s.kind != StepFolder) continue;
+    const char* folder = plan->folders[s.item];
+    if (IsProtectedFolder(folder)) continue;
+    char pattern[FolderPathSize + 4];
+    u32 n = CopyText(pattern, folder, FolderPathSize);
+    CopyText(pattern + n, "\\*", sizeof pattern - n);
+    WIN32_FIND_DATAA found;
+    HANDLE find = FindFirstFileA(pattern, &found);
+    if (find == INVALID_HANDLE_VALUE) continue;
+    do {
+      const char* name = found.cFileName;
+      if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
+      char path[2 * FolderPathSize];
+      u32 at = CopyText(path, folder, sizeof path);
+      at += CopyText(path + at, "\\", sizeof path - at);
+      CopyText(path + at, name, sizeof path - at);
+      // A folder of the plan is looked into on its own.
+      int planned = 0;
+      for (u32 k = 0; k < plan->folderCount && !planned; ++k)
+        planned = lstrcmpiA(plan->folders[k], path) == 0;
+      if (planned || lstrcmpiA(path, selfPath) == 0 || HasLine(result->later, path)) continue;
+      Keep(result, path);
+    } while (FindNextFileA(find, &found));
+    FindClose(find);
   }
 }
