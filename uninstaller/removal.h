@@ -19,9 +19,10 @@ struct RemovalResult {
 // Carries out one step. `uninstallerFolder` ends in a backslash.
 void RemoveStep(const UninstallLog* log, const RemovalPlan* plan, const RemovalStep* step,
                 const char* uninstallerFolder, RemovalResult* result);
-// The uninstaller's own file and folder go at the next start of Windows (a
-// running program cannot delete itself); the folders of the plan that are
-// not empty now follow them then, when they are empty by that time.
+// The uninstaller's own file goes at the next start of Windows (a running
+// program cannot delete itself), then the folders of the plan that are
+// still there (when they are empty by then), and last the uninstaller's own
+// folder.
 void RemoveAtRestart(const RemovalPlan* plan, const char* selfPath);
 void FreeRemovalResult(RemovalResult* result);
 // Names (as kept) what is left in the folders of the plan that were not

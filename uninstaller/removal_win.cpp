@@ -287,13 +287,22 @@ void RemoveStep(const UninstallLog* log, const RemovalPlan* plan, const RemovalS
 
 void RemoveAtRestart(const RemovalPlan* plan, const char* selfPath) {
   MoveFileExA(selfPath, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+  char own[FolderPathSize];
+  CopyText(own, selfPath, sizeof own);
+  char* slash = strrchr(own, '\\');
+  if (slash) *slash = 0;
   for (u32 i = 0; i < plan->stepCount; ++i) {
     const RemovalStep& s = plan->steps[i];
     if (s.kind != StepFolder) continue;
     const char* folder = plan->folders[s.item];
-    if (GetFileAttributesA(folder) != INVALID_FILE_ATTRIBUTES && !IsProtectedFolder(folder))
+    if (lstrcmpiA(folder, own) != 0 && GetFileAttributesA(folder) != INVALID_FILE_ATTRIBUTES &&
+        !IsProtectedFolder(folder))
       MoveFileExA(folder, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
   }
+  // The uninstaller's own folder (the installation folder) last: the
+  // folders below it go first.
+  if (slash && strchr(own, '\\') && !IsProtectedFolder(own))
+    MoveFileExA(own, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
 }
 
 void DescribeStep(const UninstallLog* log, const RemovalPlan* plan, const RemovalStep* step,

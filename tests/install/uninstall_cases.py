@@ -23,9 +23,12 @@ def head(title, extra=""):
             f"version = \"1.2.3\"\n{extra}\n[layout]\nflags = [\"silent\"]\n")
 
 
-def snapshot(w, ctx):
+def snapshot(w, ctx, *names):
     """Files and folders on drive C (name: size, or None for a folder) and
-    the text of the registry keys the cases write to."""
+    the text of the registry keys the cases write to. Uninstall entries of
+    the products named, left by an earlier run, go first."""
+    for name in names:
+        w.reg_delete(UNINSTALL + name)
     # The folder above the installation folder was there before (the cases
     # share it); the uninstaller removes only what the installation made.
     os.makedirs(os.path.dirname(ctx.install), exist_ok=True)
@@ -118,7 +121,7 @@ def case_install_then_uninstall(ctx):
         files.append(("src/e2efont.ttf", read(FONT), f'name = "{ctx.name}.ttf"\ndestination = "fonts"\n'))
     group = ('flags = ["folder_changeable", "uninstall_entry", "folder_to_registry"]\n'
              'registry = { root = "HKCU", key = "Software\\\\Setrun E2E Uninstall\\\\Tool", value = "Folder" }\n')
-    before = snapshot(w, ctx)
+    before = snapshot(w, ctx, name)
     product(ctx, "E2E Uninstall", name, files, group)
     check_equal(ctx.run_setup(), 0, "exit code of the installation")
     uninstaller_win = ctx.install_win + "\\Uninstall.exe"
@@ -191,7 +194,7 @@ def case_shared_file_of_two_products(ctx):
     w.reg_delete(SHARED, dll_win)
     w.reg_add(SHARED)  # the setup program counts only where the key exists
     os.makedirs(ctx.install, exist_ok=True)
-    before = snapshot(w, ctx)
+    before = snapshot(w, ctx, "Setrun E2E Shared one", "Setrun E2E Shared two")
     install_win = ctx.install_win
     for n in ("one", "two"):
         ctx.install_win = install_win + "\\" + n
@@ -217,7 +220,7 @@ def case_file_in_use_goes_at_the_restart(ctx):
     """A file that another program holds open when the product is removed
     goes at the next start of Windows (exit code -2)."""
     w = ctx.wine
-    before = snapshot(w, ctx)
+    before = snapshot(w, ctx, "Setrun E2E In Use")
     product(ctx, "E2E In Use", "Setrun E2E In Use", [("src/held.dat", noise(9000, 3), "")])
     check_equal(ctx.run_setup(), 0, "exit code of the installation")
     held_win = ctx.install_win + "\\held.dat"
@@ -238,7 +241,7 @@ def case_appended_installations(ctx):
     removal undoes both, newest first: a file the second package replaced is
     removed as the second left it, not kept as changed."""
     w = ctx.wine
-    before = snapshot(w, ctx)
+    before = snapshot(w, ctx, "Setrun E2E Append")
     product(ctx, "E2E Append", "Setrun E2E Append",
             [("src/one.txt", b"first\r\n", ""), ("src/both.txt", b"old\r\n", "")], setup="first.exe")
     ctx.project.file("src2/both.txt", b"new and longer\r\n")
