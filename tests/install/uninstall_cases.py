@@ -253,8 +253,23 @@ def case_appended_installations(ctx):
     check_equal(ctx.run_setup("first.exe"), 0, "exit code of the first package")
     check_equal(ctx.run_setup("second.exe"), 0, "exit code of the second package")
     check_equal(read(os.path.join(ctx.install, "both.txt")), b"new and longer\r\n", "both.txt")
-    rc, said = uninstall(ctx, ctx.install_win + "\\Uninstall.exe")
-    check_equal(rc, 0, "exit code of the removal: %r" % said)
+    # With its windows: No keeps everything; Yes removes, and says so.
+    caption = "Setrun E2E Append Uninstall"
+    uninstaller_win = ctx.install_win + "\\Uninstall.exe"
+    finish = ctx.answer_boxes(caption, "7")
+    check_equal(w.run(uninstaller_win), 1, "exit code after No")
+    rc, text = finish()
+    check_equal((rc, text.strip()),
+                (0, "Remove Setrun E2E Append and all of its components from this computer?"),
+                "the question")
+    check(os.path.exists(os.path.join(ctx.install, "sub/two.txt")), "No removed files")
+    finish = ctx.answer_boxes(caption, "6,1")
+    rc = w.run(uninstaller_win)
+    boxes = finish()
+    check_equal(rc, 0, "exit code of the removal")
+    check_equal(boxes[0], 0, "the message boxes were not answered")
+    check(boxes[1].strip().endswith("Setrun E2E Append was removed from this computer."),
+          "the closing message: %r" % boxes[1])
     restart(w)
     check_same(before, snapshot(w, ctx))
 
