@@ -172,9 +172,8 @@ static void RemoveFileStep(const UninstallLog* log, const LoggedFile* file,
   }
   if (file->flags & LogFlagEntryPoint) Unregister(path);
   if (file->flags & LogFlagFont) {
-    char name[260];
-    CopyText(name, path + (strrchr(path, '\\') - path) + 1, sizeof name);
-    RemoveFont(path, name);
+    const char* slash = strrchr(path, '\\');
+    RemoveFont(path, slash ? slash + 1 : path);
   }
   if (!DeleteNowOrLater(path, r)) Keep(r, path);
 }
@@ -188,28 +187,20 @@ static HKEY RootKey(u32 root) {
   }
 }
 
-// Removes a key with everything below it (at most 32 levels deep).
-static void DeleteKeyTree(HKEY parent, const char* path, int levels) {
+// Removes a key with everything below it (at most 32 levels deep). Returns
+// 1 when the key is gone.
+static int DeleteKeyTree(HKEY parent, const char* path, int levels) {
   HKEY key;
   if (levels > 0 && RegOpenKeyExA(parent, path, 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
     char child[256];
-    for (;;) {
-      DWORD size = sizeof child;
-      if (RegEnumKeyExA(key, 0, child, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-        break;
-      HKEY before = key;
-      DeleteKeyTree(key, child, levels - 1);
-      // A subkey that stays would be found again and again.
-      DWORD again = sizeof child;
-      char first[256];
-      if (RegEnumKeyExA(before, 0, first, &again, nullptr, nullptr, nullptr, nullptr) ==
-              ERROR_SUCCESS &&
-          lstrcmpiA(first, child) == 0)
-        break;
-    }
+    DWORD size = sizeof child;
+    // A subkey that cannot go would be found first again: stop there.
+    while (RegEnumKeyExA(key, 0, child, &size, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
+           DeleteKeyTree(key, child, levels - 1))
+      size = sizeof child;
     RegCloseKey(key);
   }
-  RegDeleteKeyA(parent, path);
+  return RegDeleteKeyA(parent, path) == ERROR_SUCCESS;
 }
 
 static int KeyIsEmpty(HKEY root, const char* path) {
