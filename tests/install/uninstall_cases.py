@@ -13,6 +13,7 @@ from harness import check, check_equal, read, remove
 FONT = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"
 # Folders Wine or the test itself writes to while a case runs.
 VOLATILE = ("windows/temp", "e2e-work", "windows/logs")
+COMPONENTS = "HKCU\\Software\\SetrunTest\\Components"
 FONTS_KEY = "HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion\\Fonts"
 RUN_KEYS = [UNINSTALL[:-1], SHARED, FONTS_KEY, "HKCU\\Software\\Setrun E2E Uninstall"]
 
@@ -119,6 +120,14 @@ def case_install_then_uninstall(ctx):
     ]
     if os.path.exists(FONT):
         files.append(("src/e2efont.ttf", read(FONT), f'name = "{ctx.name}.ttf"\ndestination = "fonts"\n'))
+    # A component that registers itself (tests/install/component_dll.c): its
+    # value under COMPONENTS comes and goes with it.
+    component = ctx.name + "_component.dll"
+    component_dll = os.path.join(w.helpers, "component_1.dll")
+    if os.path.exists(component_dll):
+        files.append(("src/" + component, read(component_dll), 'flags = ["self_register"]\n'))
+        w.reg_delete(COMPONENTS, component)
+        w.reg_delete(COMPONENTS, component + ".history")
     group = ('flags = ["folder_changeable", "uninstall_entry", "folder_to_registry"]\n'
              'registry = { root = "HKCU", key = "Software\\\\Setrun E2E Uninstall\\\\Tool", value = "Folder" }\n')
     before = snapshot(w, ctx, name)
@@ -139,6 +148,9 @@ def case_install_then_uninstall(ctx):
         "NoRepair": ("REG_DWORD", "0x1"),
     }
     check_equal(values, expected, "the Uninstall entry")
+    if os.path.exists(component_dll):
+        check_equal((w.reg_values(COMPONENTS) or {}).get(component), ("REG_SZ", "1"),
+                    "the component's registration")
 
     # A damaged log: one byte short. Nothing goes.
     image = read(ctx.wine.host(uninstaller_win))
@@ -157,6 +169,11 @@ def case_install_then_uninstall(ctx):
                 "files named as kept")
     check(os.path.exists(w.host(uninstaller_win)), "the running uninstaller is gone before the restart")
     check(w.reg_values(UNINSTALL + name) is None, "the Uninstall entry stays")
+    if os.path.exists(component_dll):
+        registered = w.reg_values(COMPONENTS) or {}
+        check(component not in registered, "the component is still registered")
+        check_equal(registered.get(component + ".history"), ("REG_SZ", "+1 -1"),
+                    "the component's registrations")
     remove(w.host(keep_win))
     restart(w)
     check_same(before, snapshot(w, ctx))
