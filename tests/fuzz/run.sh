@@ -72,5 +72,10 @@ failed=0
 fuzz setrun_package_fuzz corpus "$each" package.dict 262144 "$seeds" || failed=1
 fuzz setrun_reader_fuzz reader-corpus "$each" package.dict 262144 "$seeds" || failed=1
 fuzz setrun_markup_fuzz markup-corpus "$markup_seconds" markup.dict 4096 || failed=1
-fuzz setrun_uninstall_log_fuzz uninstall-log-corpus "$markup_seconds" uninstall_log.dict 65536 || failed=1
+# A complete log of one file and one shortcut to start from.
+mkdir -p "$seeds/uninstall-log"
+printf '\065\022\000\000\013\000\000\000\001\000\000\000\001\000.\001\000a\000\066\022\000\000\020\000\000\000\001\000\000\000\001\004\000C:\\x\000\000\001\000l\177\177\002\000\000\000\000\000' \
+  >"$seeds/uninstall-log/one"
+fuzz setrun_uninstall_log_fuzz uninstall-log-corpus "$markup_seconds" uninstall_log.dict 16384 \
+  "$seeds/uninstall-log" || failed=1
 exit "$failed"
