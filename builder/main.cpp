@@ -169,6 +169,8 @@ int Build(const std::vector<std::string>& args) {
       ApplyDefaultUninstaller(&loaded.project, loaded.groupDefaults, loaded.publisher, loaded.version,
                               ReadWholeFile(FindUninstaller(stubImage)));
   }
+  for (const std::string& w : ComponentMachineWarnings(loaded.project, stubImage))
+    std::cerr << "setrunc: warning: " << w << "\n";
   BuildSummary summary = BuildInstaller(loaded.project, stubImage, output);
   if (!quiet) {
     std::cout << output << ": " << summary.files << " files, " << summary.inputBytes << " bytes packed into "

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/format.h"
+#include "builder/layout.h"
 
 namespace setrunc {
 
@@ -48,6 +49,8 @@ struct Layout {
   LogFont font;
   u32 buttonBarColour = SystemColour;
   i32 buttonBarHeight = 47;
+  // Page entries and button-bar controls (none: the page table stays empty).
+  PageLayouts pages;
 };
 
 // Where the data of a file entry comes from.
@@ -78,6 +81,9 @@ struct FileEntry {
   u32 checksumWithoutData = 0;
   std::string origin;    // the key that defined the entry: "group[0].file[2].source"
   std::string location;  // where that key is: "project.toml:12:1"; empty outside a project
+  // A run entry whose document flag the builder takes from the file name's
+  // extension (programs start, other files open as documents).
+  bool runKindFromName = false;
 };
 
 // How messages name an entry: "project.toml:12:1: group[0].file[2].source".
@@ -115,6 +121,13 @@ struct ForcedPageRecord {
   u16 group = 0;
 };
 
+// One variant of the backdrop picture: a bitmap file (BITMAPFILEHEADER and
+// packed bitmap) and the screen size it is meant for.
+struct BackdropPicture {
+  i32 screenWidth = 0, screenHeight = 0;
+  Bytes bitmapFile;
+};
+
 struct Project {
   Layout layout;
   std::optional<Bytes> imageTable;
@@ -130,6 +143,11 @@ struct Project {
   // is still one stream. The output depends on it, so it is fixed outside
   // tests: files up to this size are compressed in one call.
   size_t chunkSize = 8u << 20;
+  // The backdrop: picture variants (written behind a resolution list), the
+  // title and its style (72 bytes: shadow, colour, alignment, LOGFONTA).
+  std::vector<BackdropPicture> backdropPictures;
+  std::optional<std::string> backdropTitle;
+  std::optional<Bytes> titleStyle;
   // Files with the same bytes are stored once.
   bool shareIdenticalFiles = true;
 };

@@ -14,6 +14,7 @@
 #include <stdexcept>
 
 #include "builder/codepage.h"
+#include "builder/layout.h"
 #include "builder/package_reader.h"
 #include "base/records.h"
 
@@ -174,6 +175,7 @@ struct DataPlan {
 int Inspect(const std::vector<std::string>& args, std::ostream& out, std::ostream&) {
   PackageInfo p = ReadPackage(OnePath(args, nullptr, false));
   DescribePackage(p, out);
+  if (p.layout) out << DescribeLayoutPages(p.layout->data(), (u32)p.layout->size());
   out << DescribeSharedData(p);
   return 0;
 }

@@ -1,16 +1,20 @@
-// The finishing step: the uninstaller's log, the Uninstall entry and the
-// install-folder records.
+// The finishing step: the uninstaller's log, the shortcuts, the Uninstall
+// entry and the install-folder records.
 #include <windows.h>
 #include <string.h>
 
 #include "engine/data_source.h"
 #include "engine/install.h"
+#include "engine/integration_seam.h"
+#include "engine/run_entries.h"
 #include "engine/uninstall_log.h"
 #include "package/tables.h"
 #include "paths/destination.h"
 #include "paths/path_text.h"
 #include "paths/variables.h"
 #include "base/run_state.h"
+
+void (*MoveToFinishPage)();
 
 static const char UninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 
@@ -117,7 +121,9 @@ static void WriteUninstallEntry() {
 static void CompleteUninstaller() {
   FileHandle file = OpenExisting(UninstallerPath, OpenReadWrite);
   if (file != InvalidFile) WriteFileLog(file);
-  // The shortcut log record comes with the shortcuts.
+  // The shortcuts are created either way; without the file nothing of them
+  // is recorded.
+  MakeShortcuts(file);
   WriteUninstallEntry();
   if (file == InvalidFile) return;
   const GroupTables& group = Groups[CurrentGroup];
@@ -167,12 +173,16 @@ void FinishInstallation() {
   if (DataSource != InvalidFile) CloseFile(DataSource);
   DataSource = InvalidFile;
   if (InstallResult == 0 && CurrentGroup >= 0 && CurrentGroupRecord.data) {
-    // Without an uninstaller there is no log; shortcuts come with their own
-    // subsystem either way.
+    // Without an uninstaller there is no log, but still the shortcuts.
     if (UninstallerPath[0]) CompleteUninstaller();
+    else MakeShortcuts(InvalidFile);
     if (!ForcedPageMode) RecordInstallFolder();
-    // Run phase 1 and the move to the finish page come with the subsystems
-    // that own them.
+    // The programs and documents of the end of the file phase.
+    RunEntries(RunPhaseValue(1), RunKindAll, 1);
   }
+  // After a Cancel (the installing page's, or the pump's quit) the page
+  // result stays the Cancel's: the wizard ends instead of moving on.
+  if (ForcedPage == 0xFFFF && PageResult != PageResultCancel && MoveToFinishPage)
+    MoveToFinishPage();
   EngineBusy = 0;
 }

@@ -8,7 +8,6 @@ list(APPEND SETRUN_WINDOWS_SOURCES
 # library the Windows tests link.
 set(SETRUN_ENTRY_SOURCES
   startup/entry_win.cpp
-  startup/pending_win.cpp
   startup/run_flow_win.cpp
   startup/winmain_win.cpp
   startup/resources.rc)

@@ -4,8 +4,9 @@
 # (setrun_package_fuzz) and setrunc's reader, inspect and verify beside the
 # loader (setrun_reader_fuzz), each from the hand-assembled seed corpus for
 # half of the time; then the markup of formatted texts (setrun_markup_fuzz)
-# and the uninstaller's log and decision list (setrun_uninstall_log_fuzz)
-# for at most 15 s more each. Exits non-zero
+# for at most 15 s more, the font name reader (setrun_font_name_fuzz) for
+# at most 10 s, and the uninstaller's log and decision list
+# (setrun_uninstall_log_fuzz) for at most 15 s. Exits non-zero
 # when a fuzzer finds a crash, a sanitizer report, a leak, a broken
 # invariant, an input that takes more than 10 s or a single allocation of
 # more than 192 MB (the inputs are kept in the artifacts folder).
@@ -29,7 +30,8 @@ each=$((seconds / 2))
 if [ ! -f "$build/build.ninja" ]; then
   CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 fi
-if ! ninja -C "$build" setrun_package_fuzz setrun_reader_fuzz setrun_markup_fuzz setrun_uninstall_log_fuzz setrun_fuzz_seeds \
+if ! ninja -C "$build" setrun_package_fuzz setrun_reader_fuzz setrun_markup_fuzz \
+    setrun_font_name_fuzz setrun_uninstall_log_fuzz setrun_fuzz_seeds \
     >"$build/fuzz-build.log" 2>&1; then
   grep -E -A12 '^FAILED|error' "$build/fuzz-build.log" | head -n 40 >&2
   echo "the fuzz targets do not build; log $build/fuzz-build.log" >&2
@@ -68,10 +70,12 @@ fuzz() {  # target name, corpus folder, seconds, dictionary, maximum input lengt
 }
 
 markup_seconds=$(( seconds < 15 ? seconds : 15 ))
+font_seconds=$(( seconds < 10 ? seconds : 10 ))
 failed=0
 fuzz setrun_package_fuzz corpus "$each" package.dict 262144 "$seeds" || failed=1
 fuzz setrun_reader_fuzz reader-corpus "$each" package.dict 262144 "$seeds" || failed=1
 fuzz setrun_markup_fuzz markup-corpus "$markup_seconds" markup.dict 4096 || failed=1
+fuzz setrun_font_name_fuzz font-corpus "$font_seconds" font.dict 65536 || failed=1
 # A complete log of one file and one shortcut to start from.
 mkdir -p "$seeds/uninstall-log"
 printf '\065\022\000\000\013\000\000\000\001\000\000\000\001\000.\001\000a\000\066\022\000\000\020\000\000\000\001\000\000\000\001\004\000C:\\x\000\000\001\000l\177\177\002\000\000\000\000\000' \
