@@ -108,7 +108,7 @@ std::string FindStub(const std::string& choice) {
 // program: the one setrunc was built with, or stubs/uninstall-x86.exe (or
 // -x64) beside it.
 std::string FindUninstaller(const Bytes& stub) {
-  const bool x64 = ProgramMachine(stub) == 0x8664;
+  const bool x64 = PeMachine(stub) == 0x8664;
   std::string built = x64 ? SETRUN_UNINSTALLER_X64 : SETRUN_UNINSTALLER_X86;
   std::string beside = ExecutableDir() + "/stubs/uninstall-" + (x64 ? "x64" : "x86") + ".exe";
   if (!built.empty() && FileExists(built)) return built;

@@ -54,13 +54,6 @@ Bytes UninstallerTextsRecord(const std::string& name) {
   return out;
 }
 
-u16 ProgramMachine(const Bytes& image) {
-  if (image.size() < 0x40 || image[0] != 'M' || image[1] != 'Z') return 0;
-  u32 pe = ReadU32(image.data() + 0x3C);
-  if (pe > image.size() - 6 || image[pe] != 'P' || image[pe + 1] != 'E') return 0;
-  return ReadU16(image.data() + pe + 4);
-}
-
 void ApplyDefaultUninstaller(Project* project, const std::vector<GroupUninstallDefaults>& defaults,
                              const std::string& publisher, const std::string& version,
                              const Bytes& image) {

@@ -39,7 +39,4 @@ Bytes UninstallRecords(const Group& group, const std::vector<StreamInfo>& stream
 // The uninstaller's texts record (LogTexts) for a product name.
 Bytes UninstallerTextsRecord(const std::string& name);
 
-// The machine of a Windows program: 0x14C (32-bit), 0x8664 (64-bit), or 0.
-u16 ProgramMachine(const Bytes& image);
-
 }  // namespace setrunc

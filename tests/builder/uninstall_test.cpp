@@ -54,7 +54,7 @@ TEST_F(EmbeddedUninstaller, ATenLineProjectGetsItsUninstallerAndEntry) {
       {"left out", "uninstaller = false\n", nullptr, GroupFlagFolderChangeable, nullptr},
   };
   for (const Case& c : cases) {
-    LoadedProject p = Load("title = \"Tool\"\npublisher = \"Vendor\"\n[[group]]\n" + c.group +
+    LoadedProject p = Load("product = \"Tool\"\npublisher = \"Vendor\"\n[[group]]\n" + c.group +
                            "[[group.file]]\nsource = \"a.txt\"\n");
     const setrunc::Group& g = p.project.groups[0];
     const setrunc::FileEntry* u = UninstallerEntry(g);
@@ -106,7 +106,7 @@ void CollectValue(void* context, u32 type, const char* name, const char* text, u
 // What the builder writes is what the setup program and the uninstaller read.
 TEST_F(EmbeddedUninstaller, TheRecordsReadBack) {
   LoadedProject p = Load(
-      "title = \"Tool\"\nversion = \"2.0\"\n[[group]]\n"
+      "product = \"Tool\"\nversion = \"2.0\"\n[[group]]\n"
       "flags = [\"uninstall_entry\", \"folder_to_registry\"]\n"
       "registry = { root = \"HKCU\", key = \"Software\\\\Tool\", value = \"Folder\" }\n"
       "[[group.file]]\nsource = \"a.txt\"\nname = \"docs\\\\a.txt\"\n"

@@ -20,7 +20,7 @@ RUN_KEYS = [UNINSTALL[:-1], SHARED, FONTS_KEY, "HKCU\\Software\\Setrun E2E Unins
 
 def head(title, extra=""):
     """A project that names no uninstaller: setrunc embeds its own."""
-    return (f"title = {q(title)}\ncompression = 0\npublisher = \"Setrun Tests\"\n"
+    return (f"title = {q(title)}\nproduct = {q(title)}\ncompression = 0\npublisher = \"Setrun Tests\"\n"
             f"version = \"1.2.3\"\n{extra}\n[layout]\nflags = [\"silent\"]\n")
 
 
