@@ -41,6 +41,10 @@ def snapshot(w, ctx, *names):
         if any(rel == v or rel.startswith(v + "/") for v in VOLATILE) or "/temp" in "/" + rel:
             dirs[:] = []
             continue
+        # Wine's menu entries for the host (winemenubuilder writes them into
+        # HOME, which the user folders link to) are no Windows files.
+        dirs[:] = [d for d in dirs if not d.startswith(".")]
+        names = [n for n in names if not n.endswith(".desktop")]
         for d in dirs:
             files[(rel + "/" + d).lower()] = None
         for n in names:
@@ -142,8 +146,8 @@ def case_install_then_uninstall(ctx):
         "DisplayIcon": ("REG_SZ", uninstaller_win),
         "Publisher": ("REG_SZ", "Setrun Tests"),
         "DisplayVersion": ("REG_SZ", "1.2.3"),
-        "EstimatedSize": ("REG_DWORD", "0x%x" % ((40000 + 3000 + 3 + 12 + 1023 + (
-            len(read(FONT)) if os.path.exists(FONT) else 0)) // 1024)),
+        "EstimatedSize": ("REG_DWORD", "0x%x" % (
+            (sum(len(data) for _, data, _ in files if data is not None) + 1023) // 1024)),
         "NoModify": ("REG_DWORD", "0x1"),
         "NoRepair": ("REG_DWORD", "0x1"),
     }
