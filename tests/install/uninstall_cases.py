@@ -53,7 +53,9 @@ def snapshot(w, ctx, *names):
     registry = {}
     for key in RUN_KEYS:
         w.run("reg", "query", w.redirect_key(key), "/s")
-        registry[key] = read(w.last_output).decode("utf-8", "replace")
+        text = read(w.last_output).decode("utf-8", "replace")
+        # Wine adds the host's fonts (Z:\usr\share\fonts) when it starts.
+        registry[key] = "\n".join(l for l in text.splitlines() if "    Z:\\" not in l)
     return files, registry
 
 
