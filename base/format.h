@@ -50,6 +50,14 @@ enum RecordType : u16 {
   // Records of the uninstall log.
   LogFiles = 0x1235,
   LogShortcuts = 0x1236,
+  // Records the builder writes for the uninstaller (the packaged log start
+  // and a group's registry entries); the setup program reads only
+  // LogUninstallValues, when it creates the Uninstall entry.
+  LogTexts = 0x1230,            // u32 count, log strings: the uninstaller's texts
+  LogRegistryKey = 0x1237,      // u32 root, log string key: removed with its subkeys
+  LogUninstallValues = 0x1238,  // u32 count; u32 type (REG_SZ, REG_DWORD), name, data
+  LogFileChecks = 0x1239,       // u32 count; name (a path's end), u32 size, u32 checksum
+  LogRegistryValue = 0x123A,    // u32 root, log string key, log string value name
 };
 
 static const u32 MaxGroups = 16;

@@ -17,12 +17,14 @@ set(SETRUNC_SOURCES
   builder/reader_commands.cpp
   builder/shared_data.cpp
   builder/stub_manifest.cpp
-  builder/texts.cpp)
+  builder/texts.cpp
+  builder/uninstall_records.cpp)
 
 add_executable(setrunc builder/main.cpp ${SETRUNC_SOURCES})
 target_compile_options(setrunc PRIVATE ${SETRUN_NATIVE_WARNINGS})
 target_compile_definitions(setrunc PRIVATE
-  SETRUN_STUB_X86="${SETRUN_STUB_X86}" SETRUN_STUB_X64="${SETRUN_STUB_X64}")
+  SETRUN_STUB_X86="${SETRUN_STUB_X86}" SETRUN_STUB_X64="${SETRUN_STUB_X64}"
+  SETRUN_UNINSTALLER_X86="${SETRUN_UNINSTALLER_X86}" SETRUN_UNINSTALLER_X64="${SETRUN_UNINSTALLER_X64}")
 target_link_libraries(setrunc PRIVATE setrun_portable PkgConfig::TOMLPLUSPLUS
   PkgConfig::LIBDEFLATE PkgConfig::STB ZLIB::ZLIB Threads::Threads)
 

@@ -15,12 +15,19 @@
 #include "builder/package_writer.h"
 #include "builder/project.h"
 #include "builder/reader_commands.h"
+#include "builder/uninstall_records.h"
 
 #ifndef SETRUN_STUB_X86
 #define SETRUN_STUB_X86 ""
 #endif
 #ifndef SETRUN_STUB_X64
 #define SETRUN_STUB_X64 ""
+#endif
+#ifndef SETRUN_UNINSTALLER_X86
+#define SETRUN_UNINSTALLER_X86 ""
+#endif
+#ifndef SETRUN_UNINSTALLER_X64
+#define SETRUN_UNINSTALLER_X64 ""
 #endif
 
 using namespace setrunc;
@@ -97,6 +104,22 @@ std::string FindStub(const std::string& choice) {
                    "\nbuild the setup program, or name one with --stub PATH");
 }
 
+// The uninstaller embedded by default, for the processor of the setup
+// program: the one setrunc was built with, or stubs/uninstall-x86.exe (or
+// -x64) beside it.
+std::string FindUninstaller(const Bytes& stub) {
+  const bool x64 = PeMachine(stub) == 0x8664;
+  std::string built = x64 ? SETRUN_UNINSTALLER_X64 : SETRUN_UNINSTALLER_X86;
+  std::string beside = ExecutableDir() + "/stubs/uninstall-" + (x64 ? "x64" : "x86") + ".exe";
+  if (!built.empty() && FileExists(built)) return built;
+  if (FileExists(beside)) return beside;
+  throw BuildError("the " + std::string(x64 ? "64-bit" : "32-bit") +
+                   " uninstaller is missing; looked for:" + (built.empty() ? "" : "\n  " + built) +
+                   "\n  " + beside +
+                   "\nbuild it, name an uninstaller program with 'uninstaller = \"path\"', or "
+                   "leave it out with 'uninstaller = false' in each group");
+}
+
 std::string Value(const std::vector<std::string>& args, size_t* i) {
   if (*i + 1 >= args.size()) throw UsageError("option " + args[*i] + " needs a value");
   return args[++*i];
@@ -139,6 +162,13 @@ int Build(const std::vector<std::string>& args) {
   loaded.project.threads = jobs;
   std::string stubPath = FindStub(stub.empty() ? loaded.stub : stub);
   Bytes stubImage = ReadWholeFile(stubPath);
+  if (!loaded.uninstallerGiven) {
+    bool wanted = false;
+    for (const GroupUninstallDefaults& d : loaded.groupDefaults) wanted = wanted || d.wanted;
+    if (wanted)
+      ApplyDefaultUninstaller(&loaded.project, loaded.groupDefaults, loaded.publisher, loaded.version,
+                              ReadWholeFile(FindUninstaller(stubImage)));
+  }
   for (const std::string& w : ComponentMachineWarnings(loaded.project, stubImage))
     std::cerr << "setrunc: warning: " << w << "\n";
   BuildSummary summary = BuildInstaller(loaded.project, stubImage, output);

@@ -91,6 +91,12 @@ inline std::string Describe(const FileEntry& e) {
   return e.location.empty() ? e.origin : e.location + ": " + e.origin;
 }
 
+// The values and records of the embedded uninstaller (uninstall_records.h).
+struct UninstallInfo {
+  std::string uninstallerName;  // entry string 0 of the uninstaller entry
+  std::string publisher, version;
+};
+
 struct Group {
   u16 flags = GroupFlagFolderChangeable;
   u32 flags2 = 0;
@@ -105,6 +111,9 @@ struct Group {
   std::array<std::vector<std::string>, TextGroupCount> texts;
   std::optional<Bytes> registryEntries;  // raw log records
   std::vector<FileEntry> files;
+  // Set for the embedded uninstaller: its records follow the registry
+  // entries.
+  std::optional<UninstallInfo> uninstall;
 };
 
 struct ForcedPageRecord {

@@ -1,4 +1,5 @@
 #include "builder/package_writer.h"
+#include "builder/uninstall_records.h"
 
 #include <fcntl.h>
 #include <libdeflate.h>
@@ -883,8 +884,10 @@ Installer AssembleInstaller(const Project& project, const Bytes& stub, const Pac
     if (!CheckGroupRecord({record.data(), (u32)record.size()}))
       throw BuildError("internal error: the record of " + GroupName(g) + " fails its check");
     add(EncodeRecord(RecordGroup, record, true, level));
-    if (group.registryEntries)
-      add(EncodeRecord(RecordRegistryEntries, *group.registryEntries, true, level));
+    Bytes registry = group.registryEntries.value_or(Bytes());
+    if (group.uninstall) Append(registry, UninstallRecords(group, data.groups[g]));
+    if (group.registryEntries || group.uninstall)
+      add(EncodeRecord(RecordRegistryEntries, registry, true, level));
     Bytes list;
     PutU32(list, (u32)group.files.size());
     for (size_t i = 0; i < group.files.size(); ++i) {

@@ -208,6 +208,10 @@ class Loader {
     const toml::node* node;
   };
   std::vector<Naming> namings_;
+  // The embedded uninstaller: whether the project names its own program,
+  // and what each group leaves to the defaults.
+  bool uninstallerGiven_ = false;
+  std::vector<GroupUninstallDefaults> groupDefaults_;
 
   void AddEntry(Group* group, const FileEntry& e, const toml::node* nameNode, const std::string& nameKey) {
     group->files.push_back(e);
@@ -1153,7 +1157,19 @@ Group Loader::ReadGroup(const toml::table& t, const std::string& path, const std
     }
   }
   FinishRunEntries(&g);
-  auto uninstaller = Text(t, "uninstaller", path);
+  // `uninstaller = false` leaves the group without the embedded uninstaller;
+  // `true` is the default.
+  const toml::node* uninstallerNode = t.get("uninstaller");
+  const bool uninstallerSwitch = uninstallerNode && uninstallerNode->is_boolean();
+  const bool optedOut = uninstallerSwitch && !uninstallerNode->as_boolean()->get();
+  std::optional<std::string> uninstaller;
+  if (!uninstallerSwitch) uninstaller = Text(t, "uninstaller", path);
+  GroupUninstallDefaults defaults;
+  defaults.wanted = !optedOut;
+  defaults.flagsGiven = t.get("flags") != nullptr;
+  defaults.title = productName_;  // the product name, else the setup title
+  groupDefaults_.push_back(defaults);
+  const bool embedded = !uninstallerGiven_ && !optedOut;
   auto log = RawBytes(t, "uninstaller_log", path);
   if (log && !uninstaller) Fail(t.get("uninstaller_log") ? t.get("uninstaller_log") : t.get("uninstaller_log_hex"),
                                 Sub(path, "uninstaller_log"), "needs 'uninstaller' (the file name of the uninstaller)");
@@ -1181,8 +1197,10 @@ Group Loader::ReadGroup(const toml::table& t, const std::string& path, const std
     warnings_.push_back(w.str());
   };
   if (g.flags & GroupFlagUninstallEntry) {
-    if (!uninstaller) warn("flags", "'uninstall_entry' needs an uninstaller ('uninstaller' in the group)");
-    else if (!g.displayName || g.displayName->empty()) warn("flags", "'uninstall_entry' needs the group's 'name'");
+    if (!uninstaller && !embedded)
+      warn("flags", "'uninstall_entry' needs an uninstaller ('uninstaller' in the group)");
+    else if ((!g.displayName || g.displayName->empty()) && !embedded)
+      warn("flags", "'uninstall_entry' needs the group's 'name'");
   }
   if ((g.flags & GroupFlagFolderToRegistry) && !g.registryKey)
     warn("flags", "'folder_to_registry' needs 'registry' with a key");
@@ -1267,6 +1285,10 @@ LoadedProject Loader::Load(const toml::table& root) {
     p.volumeSize = size;
   }
   p.uninstallerImage = RawBytes(root, "uninstaller", "");
+  uninstallerGiven_ = root.get("uninstaller") != nullptr;
+  out.uninstallerGiven = uninstallerGiven_;
+  out.publisher = product_.publisher;
+  out.version = product_.version;
   p.imageTable = RawBytes(root, "image_table", "");
   if (const toml::node* n = root.get("texts")) {
     ReadTexts(n, "texts", &projectTexts_);
@@ -1283,6 +1305,7 @@ LoadedProject Loader::Load(const toml::table& root) {
   if (a.size() > MaxGroups) Fail(a.get(MaxGroups), "group", "a package holds at most 16 install groups");
   for (size_t i = 0; i < a.size(); ++i)
     p.groups.push_back(ReadGroup(*a.get(i)->as_table(), "group[" + std::to_string(i) + "]", title));
+  out.groupDefaults = groupDefaults_;
   ReadAppearance(root, product_, title, Context(), &p);
   if (const toml::node* n = root.get("forced_page")) {
     if (!n->is_table()) Fail(n, "forced_page", "must be a table { page, group }");

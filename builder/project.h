@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "builder/model.h"
+#include "builder/uninstall_records.h"
 
 namespace setrunc {
 
@@ -17,6 +18,11 @@ struct LoadedProject {
   std::string output;  // from the project's `output` key, resolved; may be empty
   // Settings that are allowed but have no effect as written.
   std::vector<std::string> warnings;
+  // The embedded uninstaller (ApplyDefaultUninstaller): used when the
+  // project names no uninstaller program of its own.
+  bool uninstallerGiven = false;
+  std::string publisher, version;
+  std::vector<GroupUninstallDefaults> groupDefaults;
 };
 
 // Reads a project. `defines` give values to ${NAME} in source paths (they win

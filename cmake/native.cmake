@@ -19,6 +19,9 @@ target_link_libraries(setrun_portable PRIVATE setrun_zlib PUBLIC ZLIB::ZLIB)
 # Where the builder finds the setup programs it was built with.
 set(SETRUN_STUB_X86 "" CACHE FILEPATH "32-bit setup program")
 set(SETRUN_STUB_X64 "" CACHE FILEPATH "64-bit setup program")
+# And the uninstaller programs it embeds by default.
+set(SETRUN_UNINSTALLER_X86 "" CACHE FILEPATH "32-bit uninstaller")
+set(SETRUN_UNINSTALLER_X64 "" CACHE FILEPATH "64-bit uninstaller")
 
 include(builder/builder.cmake OPTIONAL)
 include(tests/unit/unit.cmake OPTIONAL)

@@ -40,8 +40,10 @@ target_link_libraries(setrun PRIVATE setrun_core)
 # Own entry point instead of the C runtime's start-up code (startup/entry_win.cpp).
 if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
   set(SETRUN_ENTRY_SYMBOL SetupEntry)
+  set(SETRUN_UNINSTALL_ENTRY_SYMBOL UninstallEntry)
 else()
   set(SETRUN_ENTRY_SYMBOL _SetupEntry)
+  set(SETRUN_UNINSTALL_ENTRY_SYMBOL _UninstallEntry)
 endif()
 target_link_options(setrun PRIVATE
   -static -static-libgcc -s -nostartfiles -Wl,-e,${SETRUN_ENTRY_SYMBOL} -Wl,--gc-sections
@@ -53,6 +55,20 @@ add_test(NAME stub.no_static_constructors
 # Every zlib object in the program comes from the inflater built here.
 add_test(NAME stub.own_inflater
   COMMAND sh -c "! grep -q 'libz\\.a(' ${CMAKE_BINARY_DIR}/setrun.map")
+
+# The uninstaller program (uninstaller/), built like the setup program: its
+# own entry point, no static constructors, only known system libraries.
+add_executable(setrun_uninstall WIN32 ${SETRUN_UNINSTALLER_SOURCES})
+set_target_properties(setrun_uninstall PROPERTIES OUTPUT_NAME uninstall)
+target_compile_options(setrun_uninstall PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${SETRUN_STUB_FLAGS}>)
+target_link_libraries(setrun_uninstall PRIVATE setrun_core)
+target_link_options(setrun_uninstall PRIVATE
+  -static -static-libgcc -s -nostartfiles -Wl,-e,${SETRUN_UNINSTALL_ENTRY_SYMBOL} -Wl,--gc-sections
+  -Wl,-Map=${CMAKE_BINARY_DIR}/uninstall.map)
+add_test(NAME uninstall.no_static_constructors
+  COMMAND sh -c "! grep -q _GLOBAL__sub_I ${CMAKE_BINARY_DIR}/uninstall.map")
+add_test(NAME uninstall.imports
+  COMMAND sh ${CMAKE_SOURCE_DIR}/tests/e2e/check-imports.sh ${CMAKE_OBJDUMP} $<TARGET_FILE:setrun_uninstall>)
 
 include(examples/demo/demo.cmake)
 include(cmake/windows-tests.cmake OPTIONAL)

@@ -11,6 +11,7 @@
 #include "package/tables.h"
 #include "paths/destination.h"
 #include "paths/path_text.h"
+#include "paths/variables.h"
 #include "base/run_state.h"
 
 void (*MoveToFinishPage)();
@@ -78,6 +79,26 @@ static void SetString(HKEY key, const char* name, const char* value) {
   RegSetValueExA(key, name, 0, REG_SZ, (const BYTE*)value, (DWORD)strlen(value) + 1);
 }
 
+// A value the package asks for in the Uninstall entry: texts with folder
+// variables expanded ("#InstallDir#\Uninstall.exe" for the icon).
+static void SetUninstallValue(void* key, u32 type, const char* name, const char* text, u32 number) {
+  if (type == REG_DWORD) {
+    DWORD value = number;
+    RegSetValueExA((HKEY)key, name, 0, REG_DWORD, (const BYTE*)&value, sizeof value);
+    return;
+  }
+  char expanded[2 * PathSize];
+  ExpandVariables(expanded, text, sizeof expanded);
+  // "#InstallDir#\name": a folder that ends in a backslash (a drive root)
+  // gives two; one is dropped (not at the start of a network path).
+  char* to = expanded;
+  char previous = 0;
+  for (const char* from = expanded; *from; previous = *from++)
+    if (!(from > expanded + 1 && *from == '\\' && previous == '\\')) *to++ = *from;
+  *to = 0;
+  SetString((HKEY)key, name, expanded);
+}
+
 static void WriteUninstallEntry() {
   const char* name = GroupText(GroupDisplayName);
   if (!name || !(CurrentGroupFlags() & GroupFlagUninstallEntry)) return;
@@ -95,6 +116,8 @@ static void WriteUninstallEntry() {
     return;
   SetString(handle, "DisplayName", name);
   SetString(handle, "UninstallString", UninstallerPath);
+  const GroupTables& group = Groups[CurrentGroup];
+  ForEachUninstallValue(group.registryEntries, group.registryLength, SetUninstallValue, handle);
   RegCloseKey(handle);
 }
 

@@ -92,3 +92,48 @@ void WriteLogFile(FileHandle file, u32 logFlags) {
   u32 length = BuildFileLogEntry(entry, TargetPath, UninstallerFolder, (u8)logFlags);
   WriteExact(file, entry, length);
 }
+
+// A log string at `at` of a record that ends at `end`, copied (cut) into
+// `out`; 0 when it runs past the end.
+static int TakeLogString(const u8* record, u32 end, u32* at, char* out, u32 size) {
+  if (end - *at < 2) return 0;
+  u32 n = ReadU16(record + *at);
+  if (end - *at - 2 < n) return 0;
+  u32 kept = n < size - 1 ? n : size - 1;
+  memcpy(out, record + *at + 2, kept);
+  out[kept] = 0;
+  *at += 2 + n;
+  return 1;
+}
+
+void ForEachUninstallValue(const u8* entries, u32 length, UninstallValueVisitor visit,
+                           void* context) {
+  u32 at = 0;
+  while (entries && length - at >= RecordHeaderSize) {
+    u16 type = ReadU16(entries + at);
+    u32 size = ReadU32(entries + at + 4);
+    if (size > length - at - RecordHeaderSize) return;
+    u32 start = at + RecordHeaderSize, end = start + size;
+    at = end;
+    if (type != LogUninstallValues || size < 4) continue;
+    u32 count = ReadU32(entries + start);
+    u32 p = start + 4;
+    for (u32 i = 0; i < count; ++i) {
+      if (end - p < 4) return;
+      u32 kind = ReadU32(entries + p);
+      p += 4;
+      char name[260], text[520];
+      if (!TakeLogString(entries, end, &p, name, sizeof name)) return;
+      if (kind == 4) {
+        if (end - p < 4) return;
+        visit(context, kind, name, "", ReadU32(entries + p));
+        p += 4;
+      } else if (kind == 1) {
+        if (!TakeLogString(entries, end, &p, text, sizeof text)) return;
+        visit(context, kind, name, text, 0);
+      } else {
+        return;  // the length of an unknown type's data is not known
+      }
+    }
+  }
+}

@@ -29,3 +29,14 @@ static const u32 FileLogEntryMax = 2 + 4 + 520 + 2 + 520 + 1;
 // Builds one file log entry into `out` (FileLogEntryMax bytes); returns its
 // length.
 u32 BuildFileLogEntry(u8* out, const char* target, const char* uninstallerFolder, u8 logFlags);
+
+// The values a group's registry entries ask for in the Uninstall entry
+// (records LogUninstallValues: u32 count, then per value a u32 type, REG_SZ
+// (1) or REG_DWORD (4), the name as a log string and the data, a log string
+// or a u32). Calls `visit` for each, in order, with the name and text
+// terminated (cut to 259 and 519 bytes); stops at the first record or value
+// that breaks its bounds, and passes over values of other types.
+typedef void (*UninstallValueVisitor)(void* context, u32 type, const char* name,
+                                      const char* text, u32 number);
+void ForEachUninstallValue(const u8* entries, u32 length, UninstallValueVisitor visit,
+                           void* context);

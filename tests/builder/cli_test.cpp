@@ -28,7 +28,8 @@ class Command : public ::testing::Test {
             std::string(err.begin(), err.end())};
   }
 
-  // A project with a few files and a dummy stub.
+  // A project with a few files and a dummy stub (and no embedded
+  // uninstaller: the counts below are the project's files).
   std::string MakeProject(const std::string& extra = "") {
     std::system(("mkdir -p '" + (dir / "src/sub") + "'").c_str());
     WriteFile(dir / "src/readme.txt", "Read me.\r\n");
@@ -36,10 +37,24 @@ class Command : public ::testing::Test {
     WriteFile(dir / "src/empty.txt", "");
     WriteFile(dir / "stub.exe", DummyStub());
     WriteFile(dir / "p.toml", "title = \"Demo\"\nstub = \"stub.exe\"\n" + extra +
-                                  "[[group]]\n[[group.file]]\nsource = \"src\"\n");
+                                  "[[group]]\nuninstaller = false\n[[group.file]]\nsource = \"src\"\n");
     return dir / "p.toml";
   }
 };
+
+// A project that names no uninstaller gets setrun's own, for the processor
+// of the setup program, as the entry Uninstall.exe.
+TEST_F(Command, AProjectWithoutUninstallerGetsTheEmbeddedOne) {
+  WriteFile(dir / "a.txt", "a");
+  WriteFile(dir / "stub.exe", DummyStub());
+  WriteFile(dir / "p.toml", "title = \"Tool\"\nstub = \"stub.exe\"\n[[group]]\n[[group.file]]\nsource = \"a.txt\"\n");
+  Outcome r = Setrunc("build '" + (dir / "p.toml") + "' -o '" + (dir / "setup.exe") + "'");
+  ASSERT_EQ(r.code, 0) << r.err;
+  r = Setrunc("inspect '" + (dir / "setup.exe") + "'");
+  ASSERT_EQ(r.code, 0) << r.err;
+  for (const char* expected : {"Uninstaller image: ", "\"Uninstall.exe\" (uninstaller)", "0x1445 registry entries"})
+    EXPECT_NE(r.out.find(expected), std::string::npos) << expected << "\n" << r.out;
+}
 
 TEST_F(Command, EveryCommandExplainsItself) {
   for (const char* command : {"--help", "build --help", "inspect --help", "verify --help", "extract --help"}) {

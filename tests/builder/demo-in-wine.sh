@@ -38,6 +38,15 @@ for f in hello.exe readme.txt licence.txt docs/manual/getting-started.txt; do
 done
 "$run" "C:\\$folder\\hello.exe" >"$work/hello.out" 2>&1
 grep -q "Hello from the setrun demo." "$work/hello.out" || { echo "hello.exe did not run" >&2; exit 1; }
+# The embedded uninstaller takes it all back; only itself waits for the next
+# start of Windows (this prefix is shared: no restart here).
+"$run" reg query "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Setrun Demo" >"$work/reg.out" 2>&1 || true
+grep -q "DisplayIcon.*C:\\\\$folder\\\\Uninstall.exe" "$work/reg.out" || { echo "no Uninstall entry for the demo" >&2; cat "$work/reg.out" >&2; exit 1; }
+rc=0
+"$run" "C:\\$folder\\Uninstall.exe" /S >"$work/uninstall.out" 2>&1 || rc=$?
+[ "$rc" -eq 0 ] || { echo "the demo's uninstaller ended with $rc" >&2; cat "$work/uninstall.out" >&2; exit 1; }
+left=$(cd "$installed" && find . -mindepth 1 | sort | tr '\n' ' ')
+[ "$left" = "./Uninstall.exe " ] || { echo "the uninstaller left: $left" >&2; exit 1; }
 rm -rf "$installed"
 # What the demo registered (its shortcut, font, component and the runs of
 # its program are checked by the installation case of the demo): its
@@ -76,4 +85,4 @@ tail=$(tail -c 20 "$uninstaller" | od -An -tx1 | tr -d ' \n')
 grep -q "UninstallString.*C:\\\\$name\\\\Uninstall.exe" "$work/reg.out" || { echo "no Uninstall entry" >&2; cat "$work/reg.out" >&2; exit 1; }
 "$run" reg delete "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$name" /f >/dev/null 2>&1 || true
 rm -rf "$prefix/drive_c/$name"
-echo "demo installed and run under Wine; uninstaller written and registered"
+echo "demo installed, run and uninstalled under Wine; an uninstaller of the project written and registered"

@@ -429,10 +429,11 @@ TEST_F(ProjectFile, DotFoldersInNamesAreTheFolderItself) {
 TEST_F(ProjectFile, SettingsWithoutEffectAreWarnedAbout) {
   LoadedProject p = Load(
       "[[group]]\n"
+      "uninstaller = false\n"
       "flags = [\"uninstall_entry\", \"folder_to_registry\", \"folder_to_ini\"]\n"
       "ini = { file = \"a.ini\" }\n");
   ASSERT_EQ(p.warnings.size(), 3u);
-  EXPECT_NE(p.warnings[0].find("demo.toml:2: group[0]: 'uninstall_entry' needs an uninstaller"), std::string::npos)
+  EXPECT_NE(p.warnings[0].find("demo.toml:3: group[0]: 'uninstall_entry' needs an uninstaller"), std::string::npos)
       << p.warnings[0];
   EXPECT_NE(p.warnings[1].find("'folder_to_registry' needs"), std::string::npos);
   EXPECT_NE(p.warnings[2].find("'folder_to_ini' needs"), std::string::npos);

@@ -8,6 +8,7 @@
 #   4 backdrop/                          backdrop window, painting shared with the wizard
 #   5 wizard/, integration/              the wizard's windows and the shell
 #   6 startup/                           entry point and run flow; wires the seams
+#   6 uninstaller/                       the uninstaller program (on top, beside startup/)
 # The builder (builder/) shares only the ground. A call that must go up is
 # handed down as a seam (a function pointer set by startup).
 #   check-layers.sh [repository root]
@@ -23,14 +24,14 @@ rank() {
     engine) echo 3 ;;
     backdrop) echo 4 ;;
     wizard|integration) echo 5 ;;
-    startup) echo 6 ;;
+    startup|uninstaller) echo 6 ;;
     *) echo none ;;
   esac
 }
 
 status=0
 checked=0
-for folder in base package paths engine wizard backdrop integration startup builder; do
+for folder in base package paths engine wizard backdrop integration startup uninstaller builder; do
   [ -d "$folder" ] || continue
   for file in $(find "$folder" -type f \( -name '*.h' -o -name '*.cpp' -o -name '*.c' -o -name '*.rc' \) | sort); do
     checked=$((checked + 1))

@@ -28,7 +28,8 @@ if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
   add_executable(setrun_reader_fuzz tests/fuzz/reader_fuzz.cpp tests/support/ui_doubles.cpp
     builder/backdrop.cpp builder/codepage.cpp builder/images.cpp builder/layout.cpp
     builder/package_reader.cpp builder/package_writer.cpp
-    builder/reader_commands.cpp builder/shared_data.cpp builder/stub_manifest.cpp builder/texts.cpp)
+    builder/reader_commands.cpp builder/shared_data.cpp builder/stub_manifest.cpp builder/texts.cpp
+    builder/uninstall_records.cpp)
   # The builder reads and writes with the system's zlib (the inflater above
   # carries prefixed names).
   target_link_libraries(setrun_reader_fuzz PRIVATE setrun_fuzzed PkgConfig::LIBDEFLATE ZLIB::ZLIB
@@ -61,4 +62,12 @@ if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
   add_executable(setrun_font_name_fuzz tests/fuzz/font_name_fuzz.cpp)
   target_link_libraries(setrun_font_name_fuzz PRIVATE setrun_fuzzed)
   target_link_options(setrun_font_name_fuzz PRIVATE -fsanitize=fuzzer,address,undefined)
+endif()
+
+# libFuzzer target over the uninstaller's reading of its log and its
+# decision list.
+if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+  add_executable(setrun_uninstall_log_fuzz tests/fuzz/uninstall_log_fuzz.cpp)
+  target_link_libraries(setrun_uninstall_log_fuzz PRIVATE setrun_fuzzed)
+  target_link_options(setrun_uninstall_log_fuzz PRIVATE -fsanitize=fuzzer,address,undefined)
 endif()

@@ -4,8 +4,9 @@
 # (setrun_package_fuzz) and setrunc's reader, inspect and verify beside the
 # loader (setrun_reader_fuzz), each from the hand-assembled seed corpus for
 # half of the time; then the markup of formatted texts (setrun_markup_fuzz)
-# for at most 15 s more, and the font name reader (setrun_font_name_fuzz)
-# for at most 10 s. Exits non-zero
+# for at most 15 s more, the font name reader (setrun_font_name_fuzz) for
+# at most 10 s, and the uninstaller's log and decision list
+# (setrun_uninstall_log_fuzz) for at most 15 s. Exits non-zero
 # when a fuzzer finds a crash, a sanitizer report, a leak, a broken
 # invariant, an input that takes more than 10 s or a single allocation of
 # more than 192 MB (the inputs are kept in the artifacts folder).
@@ -30,7 +31,7 @@ if [ ! -f "$build/build.ninja" ]; then
   CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 fi
 if ! ninja -C "$build" setrun_package_fuzz setrun_reader_fuzz setrun_markup_fuzz \
-    setrun_font_name_fuzz setrun_manifest_fuzz setrun_fuzz_seeds \
+    setrun_font_name_fuzz setrun_manifest_fuzz setrun_uninstall_log_fuzz setrun_fuzz_seeds \
     >"$build/fuzz-build.log" 2>&1; then
   grep -E -A12 '^FAILED|error' "$build/fuzz-build.log" | head -n 40 >&2
   echo "the fuzz targets do not build; log $build/fuzz-build.log" >&2
@@ -83,4 +84,10 @@ for stub in "$root/build/win32/setrun.exe" "$root/build/win64/setrun.exe"; do
   [ ! -f "$stub" ] || cp "$stub" "$manifest_seeds/"
 done
 fuzz setrun_manifest_fuzz manifest-corpus "$markup_seconds" manifest.dict 131072 "$manifest_seeds" || failed=1
+# A complete log of one file and one shortcut to start from.
+mkdir -p "$seeds/uninstall-log"
+printf '\065\022\000\000\013\000\000\000\001\000\000\000\001\000.\001\000a\000\066\022\000\000\020\000\000\000\001\000\000\000\001\004\000C:\\x\000\000\001\000l\177\177\002\000\000\000\000\000' \
+  >"$seeds/uninstall-log/one"
+fuzz setrun_uninstall_log_fuzz uninstall-log-corpus "$markup_seconds" uninstall_log.dict 16384 \
+  "$seeds/uninstall-log" || failed=1
 exit "$failed"

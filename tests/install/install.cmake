@@ -32,7 +32,7 @@ function(setrun_install_test name group stub arch prefix)
 endfunction()
 
 if(TARGET setrunc AND Python3_Interpreter_FOUND)
-  foreach(group files packages existing damaged integration runs)
+  foreach(group files packages existing damaged integration runs uninstall)
     if(SETRUN_STUB_X64)
       setrun_install_test(install.${group} ${group} ${SETRUN_STUB_X64} win64 x64 x64)
     endif()
@@ -42,7 +42,7 @@ if(TARGET setrunc AND Python3_Interpreter_FOUND)
   endforeach()
   # The damaged-data group writes nothing to a redirected place.
   if(SETRUN_STUB_X86)
-    foreach(group files packages existing integration runs)
+    foreach(group files packages existing integration runs uninstall)
       setrun_install_test(install.x86-wow64.${group} ${group} ${SETRUN_STUB_X86} win64 x86-wow64
         x86)
     endforeach()

@@ -20,7 +20,11 @@ import traceback
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from cases import GROUPS, Context  # noqa: E402
+from uninstall_cases import GROUPS as UNINSTALL_GROUPS  # noqa: E402
 from harness import Failure, Wine, program_bits  # noqa: E402
+
+
+GROUPS = dict(GROUPS, **UNINSTALL_GROUPS)
 
 
 def main():

@@ -228,8 +228,17 @@ def main():
             for n in names:
                 path = os.path.join(base, n)
                 there = os.path.join(installed, os.path.relpath(path, unpacked))
-                check(os.path.isfile(there) and filecmp.cmp(path, there, shallow=False),
-                      "not installed as packaged: " + os.path.relpath(path, unpacked))
+                with open(path, "rb") as f:
+                    packaged = f.read()
+                if packaged.startswith(b"MZ") and packaged.endswith(b"\x7f\x7f" + bytes(6)):
+                    # The uninstaller: its log continues where the packaged
+                    # end header stood.
+                    with open(there, "rb") as f:
+                        check(f.read(len(packaged) - 8) == packaged[:-8],
+                              "uninstaller not written as packaged: " + n)
+                else:
+                    check(os.path.isfile(there) and filecmp.cmp(path, there, shallow=False),
+                          "not installed as packaged: " + os.path.relpath(path, unpacked))
                 count += 1
         check(count > 0, "the package has no files for the installation folder")
         print("installed %d files into %s%s" % (count, walk.folder,

@@ -1,0 +1,11 @@
+# The uninstaller program. Its portable part (the log and the decision list)
+# goes with the portable sources: the native unit tests and the fuzz target
+# build it; the setup program leaves it out (its link drops what no code of
+# its own calls). The Windows part is the program itself.
+list(APPEND SETRUN_PORTABLE_SOURCES
+  uninstaller/log.cpp
+  uninstaller/plan.cpp)
+set(SETRUN_UNINSTALLER_SOURCES
+  uninstaller/main_win.cpp
+  uninstaller/removal_win.cpp
+  uninstaller/resources.rc)
