@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -123,6 +124,9 @@ struct Project {
   size_t chunkSize = 8u << 20;
   // Files with the same bytes are stored once.
   bool shareIdenticalFiles = true;
+  // Told, on the building thread, how many of the files' bytes are
+  // compressed so far, of how many (optional; setrunc's progress line).
+  std::function<void(uint64_t done, uint64_t total)> progress;
 };
 
 }  // namespace setrunc

@@ -24,9 +24,10 @@ if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
   # setrunc's reader (inspect and verify as main runs them) beside the
   # loader: the builder's reading sources, instrumented the same way.
   add_executable(setrun_reader_fuzz tests/fuzz/reader_fuzz.cpp tests/support/ui_doubles.cpp
-    builder/codepage.cpp builder/package_reader.cpp builder/package_writer.cpp
-    builder/reader_commands.cpp builder/shared_data.cpp builder/texts.cpp)
-  target_link_libraries(setrun_reader_fuzz PRIVATE setrun_fuzzed ZLIB::ZLIB PkgConfig::LIBDEFLATE Threads::Threads)
+    builder/codepage.cpp builder/inspect_json.cpp builder/package_reader.cpp builder/package_writer.cpp
+    builder/reader_commands.cpp builder/shared_data.cpp builder/signature.cpp builder/texts.cpp)
+  target_link_libraries(setrun_reader_fuzz PRIVATE setrun_fuzzed ZLIB::ZLIB PkgConfig::LIBDEFLATE
+    PkgConfig::LIBCRYPTO Threads::Threads)
   target_link_options(setrun_reader_fuzz PRIVATE -fsanitize=fuzzer,address,undefined)
 
   # The seed corpus of both targets: hand-assembled packages.
