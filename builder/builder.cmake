@@ -61,6 +61,21 @@ if(SETRUN_STUB_X64 AND SETRUN_MINGW64_GCC AND EXISTS /usr/lib/wine/wine64)
   set_tests_properties(builder_demo_in_wine PROPERTIES TIMEOUT 300)
 endif()
 
+# Signed installers of both setup programs (osslsigncode and a throwaway
+# certificate) verify and install under Wine; setrunc try reports the
+# demo's installation and uninstallation in a prefix of its own.
+find_program(SETRUN_OSSLSIGNCODE osslsigncode)
+if(SETRUN_STUB_X86 AND SETRUN_STUB_X64 AND SETRUN_MINGW64_GCC AND SETRUN_OSSLSIGNCODE AND EXISTS /usr/lib/wine/wine64)
+  add_test(NAME builder_signed_in_wine
+    COMMAND ${CMAKE_SOURCE_DIR}/tests/builder/signed-in-wine.sh $<TARGET_FILE:setrunc>
+            ${SETRUN_STUB_X86} ${SETRUN_STUB_X64} ${CMAKE_SOURCE_DIR})
+  set_tests_properties(builder_signed_in_wine PROPERTIES TIMEOUT 300 LABELS x86)
+  add_test(NAME builder_try_demo
+    COMMAND ${CMAKE_SOURCE_DIR}/tests/builder/try-demo.sh $<TARGET_FILE:setrunc> ${SETRUN_STUB_X86}
+            ${CMAKE_SOURCE_DIR})
+  set_tests_properties(builder_try_demo PROPERTIES TIMEOUT 600 LABELS x86)
+endif()
+
 # Reproducible output: the 32-bit setup program and the demo program built
 # again in a fresh folder, compared with those setrunc was built with, and
 # the demo installers made from each.

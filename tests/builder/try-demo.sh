@@ -1,0 +1,44 @@
+#!/bin/sh
+# setrunc try on the demo installer, built to show its wizard (so that try
+# runs a copy marked silent): the report names the exit code, the
+# installed files with their sizes and the installation folder's value, and
+# either the uninstaller's run with nothing left behind or that no
+# uninstaller is registered.
+#   try-demo.sh SETRUNC STUB-X86 SOURCE-DIR
+set -eu
+setrunc=$1 stub=$2 root=$3
+work=$(mktemp -d "${TMPDIR:-/tmp}/setrun-try.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+cp -r "$root/examples/demo/." "$work/"
+sed -i '/^flags = \["silent"\]$/d' "$work/project.toml"
+i686-w64-mingw32-gcc -Os -s -o "$work/hello.exe" "$root/examples/demo/hello.c"
+"$setrunc" build "$work/project.toml" -o "$work/demo-setup.exe" --stub "$stub" -D HELLO="$work/hello.exe" -q
+"$setrunc" inspect --json "$work/demo-setup.exe" | grep -q '"silent": false'
+status=0
+TMPDIR=$work "$setrunc" try --json "$work/demo-setup.exe" >"$work/try.json" 2>"$work/try.err" || status=$?
+python3 - "$work/try.json" "$status" "$(stat -c %s "$work/hello.exe")" <<'PY' || { cat "$work/try.err" "$work/try.json" >&2; exit 1; }
+import json, sys
+d = json.load(open(sys.argv[1]))
+status, hello = int(sys.argv[2]), int(sys.argv[3])
+i = d["install"]
+assert i["exit_code"] == 0 and i["meaning"] == "success", i
+folder = "C:\\Program Files (x86)\\Setrun Demo\\"
+files = {f["path"]: f["size"] for f in i["files"] if f["change"] == "added"}
+assert files.get(folder + "hello.exe") == hello, files
+for name in ("readme.txt", "licence.txt", "docs\\manual\\getting-started.txt"):
+    assert folder + name in files, (name, files)
+assert all(f["path"].startswith(folder) for f in i["files"]), i["files"]
+assert any(r["name"] == "InstallDir" and r["after"] == folder[:-1] for r in i["registry"]), i["registry"]
+assert i["shortcuts"] == [] and i["programs"] == [], i
+if d["uninstall"] is None:
+    # No uninstaller yet: everything installed is left, and try says it failed.
+    assert status == 1 and len(d["left"]["files"]) == len(files), (status, d["left"])
+else:
+    u = d["uninstall"]
+    assert u["exit_code"] == 0, u
+    assert d["left"] == {"files": [], "registry": []}, d["left"]
+    assert status == 0
+PY
+# The throwaway prefix is gone.
+[ -z "$(ls "$work" | grep setrunc-try)" ] || { echo "setrunc try left its prefix behind" >&2; exit 1; }
+echo "setrunc try reported the demo's installation"
