@@ -447,13 +447,15 @@ class Trial {
   int Run(std::ostream& out) {
     PackageInfo package = ReadPackage(o_.installer);
     const bool silent = ReadU32(package.layout->data() + LayoutFlags) & LayoutFlagSilent;
-    if (o_.wizard) throw TryError("--wizard: the wizard cannot be driven from setrunc yet; run without it");
+    if (o_.wizard)
+      throw TryError("--wizard is not available yet: the setup program's wizard pages are still to come; without "
+                     "--wizard, try runs the installer silently");
     MakePrefix();
     std::string program = SilentProgram(package, silent);
     Snapshot before = Take();
 
     Note("installing " + o_.installer + (silent ? "" : " (silently: a copy whose package is marked silent)"));
-    Report install = RunProgram({wine_.loader, program}, "install", before, 600);
+    Report install = RunProgram({wine_.loader, program}, "install", before, 300);
     install.meaning = InstallMeaning(package, install);
     Snapshot installed = Take();
 
@@ -477,7 +479,7 @@ class Trial {
       std::vector<std::string> argv = {wine_.loader};
       argv.insert(argv.end(), words.begin(), words.end());
       Note("uninstalling: " + command);
-      uninstall = RunProgram(argv, "uninstall", installed, 600);
+      uninstall = RunProgram(argv, "uninstall", installed, 300);
       uninstall.meaning = UninstallMeaning(uninstall);
       uninstalled = true;
       // What the uninstaller left to the next start of Windows goes then.
