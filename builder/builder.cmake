@@ -84,6 +84,6 @@ if(SETRUN_STUB_X86 AND SETRUN_MINGW32_GCC)
   get_filename_component(SETRUN_WIN32_BUILD ${SETRUN_STUB_X86} DIRECTORY)
   add_test(NAME builder_reproducible
     COMMAND ${CMAKE_SOURCE_DIR}/tests/builder/reproducible.sh $<TARGET_FILE:setrunc> ${CMAKE_SOURCE_DIR}
-            ${SETRUN_WIN32_BUILD} ${CMAKE_BINARY_DIR}/reproducible)
+            ${SETRUN_WIN32_BUILD} ${CMAKE_BINARY_DIR}/reproducible ${SETRUN_STUB_X64})
   set_tests_properties(builder_reproducible PROPERTIES TIMEOUT 900)
 endif()

@@ -61,7 +61,8 @@ const char* const BuildHelp =
     "  --sign CMD            sign the finished installer with the shell command CMD\n"
     "                        before it is put into place: {file} stands for the file\n"
     "                        to sign in place, or {in} and {out} for the unsigned file\n"
-    "                        and the signed one the command writes, e.g.\n"
+    "                        and the signed one the command writes; {name} for the\n"
+    "                        installer's final name. For example\n"
     "                        'osslsigncode sign -certs c.pem -key k.pem -in {in} -out {out}'\n"
     "  --sign-volumes CMD    run CMD on each data volume too (they are not programs:\n"
     "                        for detached signatures and the like)\n"
@@ -175,7 +176,7 @@ struct ProgressLine {
 // Signs the program file under its temporary name and checks that the
 // package still reads and that a signature it now has lies behind the data.
 void SignProgram(const std::string& command, const std::string& temporary, const std::string& path) {
-  RunSignCommand(command, temporary, "'" + path + "'");
+  RunSignCommand(command, temporary, path);
   PackageInfo p;
   try {
     p = ReadPackage(temporary);

@@ -27,7 +27,8 @@ bool Has(const std::string& s, const char* what) { return s.find(what) != std::s
 
 }  // namespace
 
-std::string ExpandSignCommand(const std::string& command, const std::string& file, const std::string& out) {
+std::string ExpandSignCommand(const std::string& command, const std::string& file, const std::string& out,
+                              const std::string& name) {
   const bool inPlace = Has(command, "{file}"), inOut = Has(command, "{in}") && Has(command, "{out}");
   if (!inPlace && !inOut)
     throw BuildError("the signing command '" + command +
@@ -38,12 +39,14 @@ std::string ExpandSignCommand(const std::string& command, const std::string& fil
     if (command.compare(i, 6, "{file}") == 0) expanded += ShellQuote(file), i += 6;
     else if (command.compare(i, 4, "{in}") == 0) expanded += ShellQuote(file), i += 4;
     else if (command.compare(i, 5, "{out}") == 0) expanded += ShellQuote(out), i += 5;
+    else if (command.compare(i, 6, "{name}") == 0) expanded += ShellQuote(name), i += 6;
     else expanded += command[i++];
   }
   return expanded;
 }
 
-void RunSignCommand(const std::string& command, const std::string& file, const std::string& shown) {
+void RunSignCommand(const std::string& command, const std::string& file, const std::string& name) {
+  const std::string shown = "'" + name + "'";
   const bool inOut = !Has(command, "{file}");
   // The signed file is written into a private folder beside the file: on
   // the same file system, and no one else's name can be in the way.
@@ -51,7 +54,7 @@ void RunSignCommand(const std::string& command, const std::string& file, const s
   if (inOut) {
     folder = file + ".sign-XXXXXX";
     if (!mkdtemp(&folder[0])) throw BuildError("cannot create a folder beside '" + file + "': " + std::strerror(errno));
-    std::string base = shown.substr(shown.find_last_of('/') + 1);
+    std::string base = name.substr(name.find_last_of('/') + 1);
     out = folder + "/" + (base.empty() ? "signed" : base);
   }
   auto cleanUp = [&] {
@@ -61,7 +64,7 @@ void RunSignCommand(const std::string& command, const std::string& file, const s
   };
   std::string expanded;
   try {
-    expanded = ExpandSignCommand(command, file, out);
+    expanded = ExpandSignCommand(command, file, out, name);
   } catch (...) {
     cleanUp();
     throw;

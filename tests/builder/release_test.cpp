@@ -110,9 +110,23 @@ TEST_F(Release, SignCommandRunsOnTheFinishedFileBeforeItIsPutInPlace) {
   EXPECT_FALSE(Exists(dir / "other.exe"));
 }
 
+TEST_F(Release, EachDataVolumeCanBeSignedToo) {
+  std::string setup = Build(DummyStub(), "--sign-volumes 'cp {file} {name}.copy'");
+  EXPECT_FALSE(Exists(dir / "setup.D01"));  // one file: no volume, nothing signed
+  WriteFile(dir / "p.toml", "stub = \"stub.exe\"\nvolume_size = 14000\ncompression = 0\n"
+                            "[[group]]\n[[group.file]]\nsource = \"src\"\n");
+  Outcome r = Setrunc("build '" + (dir / "p.toml") + "' -o '" + setup + "' --sign-volumes 'cp {file} {name}.copy'");
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_TRUE(Exists(dir / "setup.D02"));
+  for (const char* volume : {"setup.D01", "setup.D02"})
+    EXPECT_EQ(ReadFile(dir / (std::string(volume) + ".copy")), ReadFile(dir / volume)) << volume;
+  EXPECT_FALSE(Exists(dir / "setup.exe.copy"));
+}
+
 TEST(SignCommand, PlaceholdersBecomeQuotedPaths) {
   EXPECT_EQ(setrunc::ExpandSignCommand("sign {file}", "/a b/it's.exe", ""), "sign '/a b/it'\\''s.exe'");
-  EXPECT_EQ(setrunc::ExpandSignCommand("s -in {in} -out {out}", "x.exe", "y/x.exe"), "s -in 'x.exe' -out 'y/x.exe'");
+  EXPECT_EQ(setrunc::ExpandSignCommand("s -in {in} -out {out} -n {name}", "x.part", "y/x.exe", "x.exe"),
+            "s -in 'x.part' -out 'y/x.exe' -n 'x.exe'");
   EXPECT_THROW(setrunc::ExpandSignCommand("s -in {in}", "x", "y"), setrunc::BuildError);
 }
 

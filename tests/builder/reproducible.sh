@@ -3,9 +3,10 @@
 # again in a fresh build folder are the same bytes as those of the regular
 # build, and so are the demo installers setrunc makes from either pair. The
 # PE time stamp is 0, or SOURCE_DATE_EPOCH when that is set at link time.
-#   reproducible.sh SETRUNC SOURCE-DIR REGULAR-WIN32-BUILD WORK-DIR
+# The 64-bit setup program, when given, is checked for its time stamp.
+#   reproducible.sh SETRUNC SOURCE-DIR REGULAR-WIN32-BUILD WORK-DIR [STUB-X64]
 set -eu
-setrunc=$1 root=$2 regular=$3 work=$4
+setrunc=$1 root=$2 regular=$3 work=$4 stub64=${5:-}
 rm -rf "$work"
 mkdir -p "$work"
 fresh="$work/win32 again"   # another path, with a space: no path may show in the output
@@ -30,6 +31,11 @@ for program in setrun.exe demo_hello.exe; do
   expected=${SOURCE_DATE_EPOCH:-0}
   [ "$stamp" = "$expected" ] || { echo "$program has the time stamp $stamp, not $expected" >&2; status=1; }
 done
+
+if [ -n "$stub64" ]; then
+  stamp=$(timestamp "$stub64")
+  [ "$stamp" = "${SOURCE_DATE_EPOCH:-0}" ] || { echo "$stub64 has the time stamp $stamp" >&2; status=1; }
+fi
 
 # The demo installer from each build, written to different folders.
 for side in a b; do
