@@ -197,13 +197,17 @@ int Inspect(const std::vector<std::string>& args, std::ostream& out, std::ostrea
 }
 
 // The signature's faults, or "": it lies behind the package data (which it
-// then covers) and signs the file as it is.
+// then covers), ends the file (nothing unsigned follows it) and signs the
+// file as it is.
 std::string SignatureFault(const PackageInfo& p, const SignatureInfo& s) {
   if (!s.problem.empty()) return s.problem;
   const uint64_t dataEnd = (uint64_t)p.dataAreaOffset + 4 + p.dataLength;
   if (s.offset < dataEnd)
     return "the signature's certificate table (offset " + std::to_string(s.offset) +
            ") lies inside the package data, which ends at " + std::to_string(dataEnd);
+  if ((uint64_t)s.offset + s.size != p.fileLength)
+    return std::to_string(p.fileLength - s.offset - s.size) +
+           " bytes follow the certificate table; the signature does not cover them";
   return "";
 }
 

@@ -6,6 +6,7 @@
 #include <openssl/pkcs7.h>
 #include <openssl/x509.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>

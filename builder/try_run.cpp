@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -573,8 +574,6 @@ class Trial {
   // data volumes linked beside it.
   std::string SilentProgram(const PackageInfo& p, bool silent) {
     if (silent) return o_.installer;
-    std::string bytes;
-    ReadAll(o_.installer, &bytes);
     const RecordInfo* layout = nullptr;
     for (const RecordInfo& r : p.records)
       if (r.type == RecordLayout && r.read) layout = &r;
@@ -582,13 +581,28 @@ class Trial {
     Bytes flagged = *p.layout;
     WriteU32(flagged.data() + LayoutFlags, ReadU32(flagged.data() + LayoutFlags) | LayoutFlagSilent);
     Bytes record = EncodeRecord(RecordLayout, flagged, false, 0);
-    const size_t end = (size_t)layout->offset + RecordHeaderSize + layout->size;
-    std::string copy = bytes.substr(0, layout->offset) + std::string(record.begin(), record.end()) + bytes.substr(end);
+    const uint64_t end = (uint64_t)layout->offset + RecordHeaderSize + layout->size;
     const std::string media = work_ + "/media";
     mkdir(media.c_str(), 0755);
     std::string name = o_.installer.substr(o_.installer.find_last_of('/') + 1);
     std::string path = media + "/" + name;
-    std::ofstream(path, std::ios::binary) << copy;
+    // The bytes before the record, the new record, the bytes after it.
+    std::ifstream in(o_.installer, std::ios::binary);
+    std::ofstream copy(path, std::ios::binary);
+    std::vector<char> buffer(1 << 16);
+    auto pass = [&](uint64_t n) {
+      while (n && in) {
+        in.read(buffer.data(), (std::streamsize)std::min<uint64_t>(n, buffer.size()));
+        copy.write(buffer.data(), in.gcount());
+        n -= (uint64_t)in.gcount();
+      }
+    };
+    pass(layout->offset);
+    copy.write((const char*)record.data(), (std::streamsize)record.size());
+    in.seekg((std::streamoff)end);
+    pass(UINT64_MAX);
+    copy.close();
+    if (!copy) throw TryError("cannot write the silent copy " + path);
     for (unsigned k = 1;; ++k) {
       std::string volume = VolumePath(o_.installer, k);
       if (access(volume.c_str(), F_OK) != 0) break;

@@ -2,8 +2,8 @@
 # Signing as a vendor does it: the demo installer built with both setup
 # programs and signed by setrunc build --sign with osslsigncode and a
 # throwaway certificate. Each passes setrunc verify and osslsigncode verify,
-# inspect names its signer, a changed byte is caught, and it installs under
-# Wine.
+# inspect names its signer, a changed byte and an appended tail are caught,
+# and it installs under Wine.
 #   signed-in-wine.sh SETRUNC STUB-X86 STUB-X64 SOURCE-DIR
 # SETRUN_WINEPREFIX names the Wine prefix (see tests/wine/run-in-wine.sh).
 set -eu
@@ -57,6 +57,12 @@ PY
   if "$setrunc" verify "$work/changed.exe" >"$work/changed.out" 2>&1; then fail "$arch: a changed byte went unnoticed"; fi
   grep -q "signature: the file was changed after it was signed" "$work/changed.out" ||
     { cat "$work/changed.out" >&2; fail "$arch: verify does not say the signature no longer holds"; }
+
+  # Bytes appended behind the signature are not signed: verify says so.
+  { cat "$setup"; printf 'unsigned tail'; } >"$work/appended.exe"
+  if "$setrunc" verify "$work/appended.exe" >"$work/appended.out" 2>&1; then fail "$arch: an unsigned tail went unnoticed"; fi
+  grep -q "signature: 13 bytes follow the certificate table; the signature does not cover them" "$work/appended.out" ||
+    { cat "$work/appended.out" >&2; fail "$arch: verify does not name the unsigned tail"; }
 
   "$run" "$setup" >"$work/setup.out" 2>&1 || { cat "$work/setup.out" >&2; fail "$arch: the signed installer failed ($?)"; }
   for f in hello.exe readme.txt licence.txt docs/manual/getting-started.txt; do
