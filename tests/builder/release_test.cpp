@@ -160,13 +160,18 @@ TEST_F(Release, ACertificateTableIsNamedNotIgnored) {
   EXPECT_NE(r.err.find("outside the file"), std::string::npos) << r.err;
 }
 
-TEST_F(Release, ProgressStaysOffWhenStandardErrorIsNoTerminal) {
+TEST_F(Release, ProgressStaysOffWhenStandardErrorIsNoTerminalOrWithQuiet) {
   WriteFile(dir / "big.bin", Noise(12u << 20, 5));
   WriteFile(dir / "stub.exe", DummyStub());
   WriteFile(dir / "p.toml", "stub = \"stub.exe\"\ncompression = 12\n[[group]]\n[[group.file]]\nsource = \"big.bin\"\n");
   Outcome r = Setrunc("build '" + (dir / "p.toml") + "' -o '" + (dir / "s.exe") + "' -j 1");
   EXPECT_EQ(r.code, 0);
   EXPECT_EQ(r.err, "");
+  // On a terminal, -q keeps it quiet all the same.
+  r = Run("script -qec \"" + std::string(SETRUNC_PATH) + " build '" + (dir / "p.toml") + "' -o '" + (dir / "s.exe") +
+          "' -j 1 -q\" /dev/null");
+  EXPECT_EQ(r.code, 0);
+  EXPECT_EQ(r.out + r.err, "");
 }
 
 TEST_F(Release, InitWritesAProjectThatBuilds) {
