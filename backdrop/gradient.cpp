@@ -11,15 +11,44 @@ const u8 DitherTable[64] = {
     5, 2, 4, 1, 3, 0, 2, 7,
 };
 
+// floor(numerator / denominator) for denominator > 0 and below 2^63, by
+// shifting and subtracting: a 64-bit division would bring the compiler's
+// runtime routine and its unwind tables into the 32-bit program (about 900
+// bytes of the file).
+static uint64_t DivideWhole(uint64_t numerator, uint64_t denominator) {
+  uint64_t quotient = 0, rest = 0;
+  // Rows inside the gradient have a quotient below 256: eight steps.
+  if (denominator < ((uint64_t)1 << 55) && numerator < denominator << 8) {
+    for (int bit = 7; bit >= 0; --bit) {
+      if (numerator >= denominator << bit) {
+        numerator -= denominator << bit;
+        quotient |= 1u << bit;
+      }
+    }
+    return quotient;
+  }
+  for (int bit = 63; bit >= 0; --bit) {
+    rest = (rest << 1) | ((numerator >> bit) & 1);
+    if (rest >= denominator) {
+      rest -= denominator;
+      quotient |= (uint64_t)1 << bit;
+    }
+  }
+  return quotient;
+}
+
 u32 GradientColour(u32 top, u32 bottom, i32 y, i32 height) {
   if (height <= 0) return top & 0xFFFFFF;
-  // Signed 64-bit arithmetic truncates toward zero as the 32-bit formula does,
-  // without its overflow.
-  const int64_t ySquared = (int64_t)y * y, heightSquared = (int64_t)height * height;
+  // Truncated toward zero as the 32-bit formula does (the magnitude rounded
+  // down, the sign put back), without its overflow.
+  const uint64_t row = y < 0 ? (uint64_t)(-(int64_t)y) : (uint64_t)y;
+  const uint64_t ySquared = row * row, heightSquared = (uint64_t)height * (uint64_t)height;
   u32 colour = 0;
   for (u32 shift = 0; shift < 24; shift += 8) {
-    const int64_t a = (top >> shift) & 0xFF, b = (bottom >> shift) & 0xFF;
-    colour |= ((u32)(a + ySquared * (b - a) / heightSquared) & 0xFF) << shift;
+    const u32 a = (top >> shift) & 0xFF, b = (bottom >> shift) & 0xFF;
+    // Only the low 8 bits of the step count.
+    const u32 step = (u32)DivideWhole(ySquared * (b > a ? b - a : a - b), heightSquared);
+    colour |= ((b > a ? a + step : a - step) & 0xFF) << shift;
   }
   return colour;
 }

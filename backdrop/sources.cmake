@@ -2,4 +2,5 @@
 list(APPEND SETRUN_PORTABLE_SOURCES
   backdrop/gradient.cpp)
 list(APPEND SETRUN_WINDOWS_SOURCES
+  backdrop/backdrop_win.cpp
   backdrop/painting_win.cpp)

@@ -149,6 +149,92 @@ enum PageKind : u8 {
 };
 
 // ---------------------------------------------------------------------------
+// Page entries and control entries of the layout record
+
+// A page entry: this 56-byte head, addressed by the page table; its control
+// tables are addressed by offsets from the start of the entry.
+enum PageEntryOffset : u32 {
+  PageEntryFlags = 0,
+  PageEntryBackground = 4,        // page and non-edit controls
+  PageEntryTextColour = 8,
+  PageEntryEditBackground = 12,
+  PageEntrySideWidth = 16,        // i32; also the page window's left edge
+  PageEntrySideBackground = 20,
+  PageEntrySideImage = 24,        // image number, 0 = none
+  PageEntryHeaderHeight = 28,     // i32; also the page window's top edge
+  PageEntryHeaderBackground = 32,
+  PageEntryHeaderTextColour = 36,
+  PageEntryHeaderImage = 40,
+  PageEntryControlCount = 44,     // u16
+  PageEntryHeaderControlCount = 46,  // u16
+  PageEntryControls = 48,         // u32 offset from the entry
+  PageEntryHeaderControls = 52,   // u32 offset from the entry
+  PageEntrySize = 56,
+};
+
+static const u32 PageFlagSideLine = 0x10;           // etched line right of the side pane
+static const u32 PageFlagSideImageCentred = 0x20;
+static const u32 PageFlagSideImageFramed = 0x40;
+static const u32 PageFlagHeaderLine = 0x100;        // etched line under the header
+static const u32 PageFlagHeaderImageCentredV = 0x200;
+static const u32 PageFlagHeaderImageFramed = 0x400;
+static const u32 PageFlagHeaderImageRight = 0x800;
+
+// A control entry, 32 bytes; coordinates in pixels within the parent pane,
+// right and bottom exclusive.
+enum ControlEntryOffset : u32 {
+  ControlEntryKind = 0,  // u16
+  ControlEntryId = 2,    // u16
+  ControlEntryStyle = 4,
+  ControlEntryExStyle = 8,
+  ControlEntryFlags = 12,
+  ControlEntryLeft = 16,
+  ControlEntryTop = 20,
+  ControlEntryRight = 24,
+  ControlEntryBottom = 28,
+  ControlEntrySize = 32,
+};
+
+enum ControlKind : u16 {
+  ControlStatic = 1,
+  ControlEdit = 2,
+  ControlPushButton = 3,
+  ControlCheckBox = 4,
+  ControlRadioButton = 5,
+  ControlGroupBox = 6,
+  ControlProgressBar = 12,
+  ControlRichText = 15,
+};
+// Control flag bit 0 of a rich-text control: an input box (takes focus, keeps
+// a selection, edit background colour).
+static const u32 ControlFlagInputBox = 0x1;
+
+// Control ids with a fixed role.
+enum ControlId : u16 {
+  ControlIdNext = 1,
+  ControlIdCancel = 2,
+  ControlIdText0 = 1000,  // 1000 to 1003 receive the page's texts 2 to 5
+  ControlIdText1 = 1001,
+  ControlIdText2 = 1002,  // also the licence page's agree button
+  ControlIdText3 = 1003,  // also the licence page's disagree button
+  ControlIdFolder = 1004,
+  ControlIdBrowse = 1005,
+  ControlIdCurrentFile = 1008,
+  ControlIdProgressBar = 1009,
+  ControlIdPercent = 1010,
+  ControlIdProgressGroup = 1011,
+  ControlIdLaunch = 1014,
+  ControlIdRunAfter = 1015,
+  ControlIdSpaceNeeded = 1016,
+  ControlIdSpaceNeededLabel = 1017,
+  ControlIdSpaceFreeLabel = 1018,
+  ControlIdSpaceFree = 1019,
+  ControlIdBack = 1045,
+  ControlIdPageTitle = 1046,
+  ControlIdPageSubtitle = 1047,
+};
+
+// ---------------------------------------------------------------------------
 // File list record (0x143A) and its entries
 
 enum EntryOffset : u32 {

@@ -76,18 +76,70 @@ bool CheckGroupRecord(RecordView record) {
   return true;
 }
 
+// `count` control entries at `offset` (64 bits: an entry's offset is added
+// to its own) lie inside the record. A table of no entries fits anywhere.
+static bool ControlTableFits(RecordView record, uint64_t offset, u32 count) {
+  return count == 0 ||
+         (offset <= record.length && count <= (record.length - offset) / ControlEntrySize);
+}
+
+// The page table slot of `kind` (0 to 9) holds 0 or the offset of a 56-byte
+// head inside the record; 0 when it holds neither.
+static u32 PageEntryOffsetOf(RecordView layout, u32 kind) {
+  if (kind >= PageTableUsedSlots || layout.length < LayoutHeaderSize) return 0;
+  u32 offset = ReadU32(layout.data + LayoutPageTable + 4 * kind);
+  if (offset > layout.length || layout.length - offset < PageEntrySize) return 0;
+  return offset;
+}
+
+bool CheckPageEntries(RecordView layout) {
+  for (u32 kind = 0; kind < PageTableUsedSlots; ++kind) {
+    u32 stored = ReadU32(layout.data + LayoutPageTable + 4 * kind);
+    if (stored == 0) continue;
+    u32 offset = PageEntryOffsetOf(layout, kind);
+    if (offset == 0) return false;
+    const u8* page = layout.data + offset;
+    if (!ControlTableFits(layout, (uint64_t)offset + ReadU32(page + PageEntryControls),
+                          ReadU16(page + PageEntryControlCount)) ||
+        !ControlTableFits(layout, (uint64_t)offset + ReadU32(page + PageEntryHeaderControls),
+                          ReadU16(page + PageEntryHeaderControlCount)))
+      return false;
+  }
+  return true;
+}
+
+bool CheckButtonBarControls(RecordView layout) {
+  return ControlTableFits(layout, ReadU32(layout.data + LayoutButtonBarControls),
+                          ReadU32(layout.data + LayoutButtonBarCount));
+}
+
 bool CheckLayoutRecord(RecordView record) {
   if (record.length < LayoutHeaderSize) return false;
-  // Page entries and button-bar controls are checked in depth by the wizard
-  // when it builds a page; here each must at least start inside the record.
-  for (u32 slot = 0; slot < PageTableUsedSlots; ++slot) {
-    u32 offset = ReadU32(record.data + LayoutPageTable + 4 * slot);
-    if (offset != 0 && offset >= record.length) return false;
+  return CheckPageEntries(record) && CheckButtonBarControls(record);
+}
+
+const u8* LayoutPageEntry(RecordView layout, u32 kind) {
+  u32 offset = layout.data ? PageEntryOffsetOf(layout, kind) : 0;
+  return offset ? layout.data + offset : nullptr;
+}
+
+const u8* LayoutControls(RecordView layout, const u8* page, int header, u32* count) {
+  *count = 0;
+  if (!layout.data || layout.length < LayoutHeaderSize) return nullptr;
+  uint64_t offset;
+  u32 n;
+  if (!page) {
+    offset = ReadU32(layout.data + LayoutButtonBarControls);
+    n = ReadU32(layout.data + LayoutButtonBarCount);
+  } else {
+    // A page entry handed out by LayoutPageEntry lies inside the record.
+    offset = (uint64_t)(page - layout.data) +
+             ReadU32(page + (header ? PageEntryHeaderControls : PageEntryControls));
+    n = ReadU16(page + (header ? PageEntryHeaderControlCount : PageEntryControlCount));
   }
-  u32 controls = ReadU32(record.data + LayoutButtonBarControls);
-  u32 count = ReadU32(record.data + LayoutButtonBarCount);
-  if (count != 0 && controls >= record.length) return false;
-  return true;
+  if (n == 0 || !ControlTableFits(layout, offset, n)) return nullptr;
+  *count = n;
+  return layout.data + offset;
 }
 
 bool CheckDib(const u8* dib, u32 length, DibTableRule rule, DibInfo* info) {

@@ -37,6 +37,11 @@ const char* NextText(TextCursor* cursor);
 // Structural checks applied when a record is loaded: every offset, count and
 // string end must lie inside the record.
 bool CheckLayoutRecord(RecordView record);
+// Parts of the layout check: every page table slot of kinds 0 to 9 is 0 or
+// the offset of a 56-byte page entry whose page and header control tables lie
+// inside the record; the button bar's control table lies inside it.
+bool CheckPageEntries(RecordView layout);
+bool CheckButtonBarControls(RecordView layout);
 bool CheckGroupRecord(RecordView record);
 bool CheckFileList(RecordView record);
 bool CheckResolutionList(RecordView record);
@@ -89,6 +94,16 @@ static const u32 MaxTableBytes = 128u << 20;
 // The most a deflate stream can expand: about 1,032 output bytes per input
 // byte. A stated length beyond that cannot be produced by the stream.
 static const u32 MaxDeflateRatio = 1032;
+
+// The layout record's page entries and control tables, each checked again
+// against the record. The page entry of page kind `kind` (0 to 9), or null
+// when the package has none.
+const u8* LayoutPageEntry(RecordView layout, u32 kind);
+// The control entries (ControlEntrySize bytes each) of a page entry from
+// LayoutPageEntry (`header` 0: the page window's, 1: the header pane's), or
+// with a null `page` the button bar's. Null and a count of 0 when there are
+// none or they do not lie inside the record.
+const u8* LayoutControls(RecordView layout, const u8* page, int header, u32* count);
 
 // File entries (file list record, behind its u32 count).
 u32 EntryStringsOffset(const u8* entry);

@@ -36,7 +36,7 @@ def source_paths():
     """Base name of each source file of the program -> its path in the tree,
     so that members of the program's own libraries read as paths."""
     paths = {}
-    for top in ("startup", "package", "paths", "engine", "integration", "wizard", "backdrop",
+    for top in ("base", "startup", "package", "paths", "engine", "integration", "wizard", "backdrop",
                 "third_party"):
         for folder, _, names in os.walk(os.path.join(ROOT, top)):
             for n in names:
@@ -197,7 +197,7 @@ def main():
     for n in names:
         if group_of(n) not in groups:
             groups.append(group_of(n))
-    order = ["startup/", "package/", "paths/", "engine/", "integration/", "wizard/", "backdrop/",
+    order = ["base/", "startup/", "package/", "paths/", "engine/", "integration/", "wizard/", "backdrop/",
              "zlib (inflate side)", "compiler and C runtime libraries", "import tables",
              "resources (.rsrc)", RELOCATIONS]
     groups.sort(key=lambda g: order.index(g) if g in order else len(order))

@@ -4,12 +4,17 @@ pkg_check_modules(TOMLPLUSPLUS REQUIRED IMPORTED_TARGET tomlplusplus)
 pkg_check_modules(LIBDEFLATE REQUIRED IMPORTED_TARGET libdeflate)
 # OpenSSL's libcrypto reads and checks the signature of signed installers.
 pkg_check_modules(LIBCRYPTO REQUIRED IMPORTED_TARGET libcrypto)
+pkg_check_modules(STB REQUIRED IMPORTED_TARGET stb)
 find_package(Threads REQUIRED)
 
 set(SETRUNC_SOURCES
+  builder/appearance.cpp
+  builder/backdrop.cpp
   builder/codepage.cpp
+  builder/images.cpp
   builder/init_project.cpp
   builder/inspect_json.cpp
+  builder/layout.cpp
   builder/package_reader.cpp
   builder/package_writer.cpp
   builder/project.cpp
@@ -25,7 +30,7 @@ target_compile_options(setrunc PRIVATE ${SETRUN_NATIVE_WARNINGS})
 target_compile_definitions(setrunc PRIVATE
   SETRUN_STUB_X86="${SETRUN_STUB_X86}" SETRUN_STUB_X64="${SETRUN_STUB_X64}")
 target_link_libraries(setrunc PRIVATE setrun_portable PkgConfig::TOMLPLUSPLUS
-  PkgConfig::LIBDEFLATE PkgConfig::LIBCRYPTO ZLIB::ZLIB Threads::Threads)
+  PkgConfig::LIBDEFLATE PkgConfig::LIBCRYPTO PkgConfig::STB ZLIB::ZLIB Threads::Threads)
 
 # Builder tests: the builder's sources compiled with the sanitizers, linked
 # with the setup program's portable code (setrun_checked) so that packages
@@ -40,7 +45,7 @@ if(SETRUN_BUILDER_TEST_SOURCES)
   target_compile_definitions(setrun_builder_tests PRIVATE
     SETRUN_SOURCE_DIR="${CMAKE_SOURCE_DIR}" SETRUNC_PATH="$<TARGET_FILE:setrunc>")
   target_link_libraries(setrun_builder_tests PRIVATE setrun_checked PkgConfig::TOMLPLUSPLUS
-    PkgConfig::LIBDEFLATE PkgConfig::LIBCRYPTO Threads::Threads GTest::gtest_main)
+    PkgConfig::LIBDEFLATE PkgConfig::LIBCRYPTO PkgConfig::STB Threads::Threads GTest::gtest_main)
   add_dependencies(setrun_builder_tests setrunc)
   gtest_discover_tests(setrun_builder_tests DISCOVERY_TIMEOUT 60 TEST_FILTER "-ReaderScale.*")
   # The reader's work on large crafted installers: well under a second of

@@ -100,16 +100,13 @@ StarterProject MakeStarterProject(const std::string& folderArgument, const std::
   std::string t;
   t += "# The installer of " + s.product + ", made by setrunc init. Build it with\n";
   t += "#   setrunc build " + project.filename().string() + "\n";
-  t += "# Every setting: builder/README.md of setrun.\n";
-  t += "title = " + Toml(s.product) + "   # the caption of the setup windows, worked into their texts\n";
+  t += "product = " + Toml(s.product) + "   # worked into every text, the folder and the installed-programs entry\n";
+  t += "# version = \"1.0\"   # shown behind the product's name\n";
+  t += "# publisher = \"Your Company\"   # named on the welcome page\n";
   t += "output = " + Toml(output) + "   # the installer to write, beside this file\n\n";
   t += "[[group]]\n";
-  t += "name = " + Toml(s.product) + "   # the program's name in the list of installed programs\n";
   t += "folder = " + Toml("#Program Files#\\" + s.product) + "   # where it installs; the user may change it\n";
-  if (!s.licence.empty()) {
-    t += "pages = [\"welcome\", \"licence\", \"folder\", \"ready\", \"installing\", \"finish\"]\n";
-    t += "texts = { \"2/2\" = { file = " + Toml(prefix + s.licence) + " } }   # the text of the licence page\n";
-  }
+  if (!s.licence.empty()) t += "licence = " + Toml(prefix + s.licence) + "   # shown on the licence page\n";
   t += "\n[[group.file]]\n";
   t += "source = " + Toml(source) + "   # every file below this folder: " + std::to_string(s.files) + " files, " +
        std::to_string(s.bytes) + " bytes\n";

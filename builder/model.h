@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/format.h"
+#include "builder/layout.h"
 
 namespace setrunc {
 
@@ -49,6 +50,8 @@ struct Layout {
   LogFont font;
   u32 buttonBarColour = SystemColour;
   i32 buttonBarHeight = 47;
+  // Page entries and button-bar controls (none: the page table stays empty).
+  PageLayouts pages;
 };
 
 // Where the data of a file entry comes from.
@@ -107,6 +110,13 @@ struct ForcedPageRecord {
   u16 group = 0;
 };
 
+// One variant of the backdrop picture: a bitmap file (BITMAPFILEHEADER and
+// packed bitmap) and the screen size it is meant for.
+struct BackdropPicture {
+  i32 screenWidth = 0, screenHeight = 0;
+  Bytes bitmapFile;
+};
+
 struct Project {
   Layout layout;
   std::optional<Bytes> imageTable;
@@ -122,6 +132,11 @@ struct Project {
   // is still one stream. The output depends on it, so it is fixed outside
   // tests: files up to this size are compressed in one call.
   size_t chunkSize = 8u << 20;
+  // The backdrop: picture variants (written behind a resolution list), the
+  // title and its style (72 bytes: shadow, colour, alignment, LOGFONTA).
+  std::vector<BackdropPicture> backdropPictures;
+  std::optional<std::string> backdropTitle;
+  std::optional<Bytes> titleStyle;
   // Files with the same bytes are stored once.
   bool shareIdenticalFiles = true;
   // Told, on the building thread, how many of the files' bytes are

@@ -18,6 +18,8 @@
 #include <random>
 #include <thread>
 
+#include "builder/backdrop.h"
+#include "builder/images.h"
 #include "builder/texts.h"
 #include "base/records.h"
 
@@ -169,27 +171,14 @@ Bytes EncodeLayout(const Layout& l) {
   WriteU32(p + LayoutFrameWidth, (u32)l.frameWidth);
   WriteU32(p + LayoutFrameHeight, (u32)l.frameHeight);
   WriteU32(p + LayoutButtonBarFlags, l.buttonBarFlags);
-  u8* f = p + LayoutDialogFont;
-  WriteU32(f + 0, (u32)l.font.height);
-  WriteU32(f + 4, (u32)l.font.width);
-  WriteU32(f + 8, (u32)l.font.escapement);
-  WriteU32(f + 12, (u32)l.font.orientation);
-  WriteU32(f + 16, (u32)l.font.weight);
-  f[20] = l.font.italic;
-  f[21] = l.font.underline;
-  f[22] = l.font.strikeOut;
-  f[23] = l.font.charSet;
-  f[24] = l.font.outPrecision;
-  f[25] = l.font.clipPrecision;
-  f[26] = l.font.quality;
-  f[27] = l.font.pitchAndFamily;
-  if (l.font.faceName.size() > 31)
-    throw BuildError("the dialog font name '" + l.font.faceName + "' is longer than 31 bytes");
-  CheckNoNul(l.font.faceName, "the dialog font name");
-  std::memcpy(f + 28, l.font.faceName.data(), l.font.faceName.size());
+  try {
+    PutLogFont(l.font, p + LayoutDialogFont);
+  } catch (const BuildError& e) {
+    throw BuildError(std::string("the dialog font: ") + e.what());
+  }
   WriteU32(p + LayoutButtonBarColour, l.buttonBarColour);
   WriteU32(p + LayoutButtonBarHeight, (u32)l.buttonBarHeight);
-  // No button-bar controls and no pages yet: count, offset and page table 0.
+  AppendPageTables(l.pages, &out);
   return out;
 }
 
@@ -879,7 +868,9 @@ Installer AssembleInstaller(const Project& project, const Bytes& stub, const Pac
   if (!CheckLayoutRecord({layout.data(), (u32)layout.size()}))
     throw BuildError("internal error: the layout record fails its check");
   add(EncodeRecord(RecordLayout, layout, true, level));
-  if (project.imageTable) add(EncodeRecord(RecordImageTable, *project.imageTable, true, level));
+  if (project.imageTable)
+    add(EncodeRecord(RecordImageTable, *project.imageTable, true, PictureCompressionLevel(level)));
+  for (const Bytes& record : EncodeBackdropRecords(project, level)) add(record);
   if (project.uninstallerImage)
     add(EncodeRecord(RecordUninstaller, *project.uninstallerImage, true, level));
 

@@ -16,6 +16,7 @@
 #include <sstream>
 #include <toml++/toml.h>
 
+#include "builder/appearance.h"
 #include "builder/codepage.h"
 #include "builder/package_writer.h"
 #include "builder/texts.h"
@@ -161,6 +162,17 @@ class Loader {
   Defines defines_;
   bool convert_ = true;  // UTF-8 to code page 1252
   std::map<std::string, std::string> projectTexts_;  // project-wide overrides
+  ProductNames product_;
+
+  ProjectContext Context() {
+    ProjectContext c;
+    c.name = name_;
+    c.baseDir = baseDir_;
+    c.defines = defines_;
+    c.convert = convert_;
+    c.warnings = &warnings_;
+    return c;
+  }
  public:
   std::vector<std::string> warnings_;
 
@@ -197,7 +209,7 @@ class Loader {
   }
 
   void CheckKeys(const toml::table& t, const std::string& path,
-                 std::initializer_list<const char*> allowed) {
+                 const std::vector<const char*>& allowed) {
     for (auto&& [k, v] : t) {
       bool ok = false;
       for (const char* a : allowed)
@@ -434,9 +446,12 @@ class Loader {
 
 Layout Loader::ReadLayout(const toml::table& t) {
   const std::string p = "layout";
-  CheckKeys(t, p, {"flags", "colour_a", "colour_b", "frame_width", "frame_height",
-                   "button_bar_flags", "button_bar_colour", "button_bar_height", "font"});
+  std::vector<const char*> keys = {"flags", "colour_a", "colour_b", "frame_width", "frame_height",
+                                   "button_bar_flags", "button_bar_colour", "button_bar_height", "font"};
+  keys.insert(keys.end(), AppearanceLayoutKeys.begin(), AppearanceLayoutKeys.end());
+  CheckKeys(t, p, keys);
   Layout l;
+  SetStandardHeader(&l);
   if (auto v = Flags(t, "flags", p, LayoutFlagNames)) l.flags = *v;
   if (auto v = Colour(t, "colour_a", p)) l.colourA = *v;
   if (auto v = Colour(t, "colour_b", p)) l.colourB = *v;
@@ -748,13 +763,15 @@ void Loader::ReadFiles(const toml::table& t, const std::string& path, Group* gro
 Group Loader::ReadGroup(const toml::table& t, const std::string& path, const std::string& title) {
   CheckKeys(t, path, {"name", "second_name", "title", "flags", "flags2", "registry", "folder", "ini",
                       "pages", "texts", "registry_entries", "registry_entries_hex", "uninstaller",
-                      "uninstaller_log", "uninstaller_log_hex", "file"});
+                      "uninstaller_log", "uninstaller_log_hex", "file", "licence", "license",
+                      "information"});
   Group g;
   namings_.clear();
   g.displayName = Text(t, "name", path);
   g.secondName = Text(t, "second_name", path);
   g.defaultFolder = Text(t, "folder", path);
-  if (!g.defaultFolder) g.defaultFolder = "#Program Files#\\" + title;
+  if (!g.defaultFolder) g.defaultFolder = "#Program Files#\\" + (product_.name.empty() ? title : product_.name);
+  if (!g.displayName && !product_.name.empty()) g.displayName = product_.name;
   if (g.defaultFolder->size() >= 260) Fail(t.get("folder"), Sub(path, "folder"), "a folder has at most 259 characters");
   if (auto v = Flags(t, "flags", path, GroupFlagNames)) {
     if (*v > 0xFFFF) Fail(t.get("flags"), Sub(path, "flags"), "the group flags are a 16-bit word");
@@ -794,13 +811,14 @@ Group Loader::ReadGroup(const toml::table& t, const std::string& path, const std
   }
   std::string groupTitle = title;
   if (auto v = Text(t, "title", path)) groupTitle = *v;
-  g.texts = DefaultTexts(groupTitle);
+  g.texts = DefaultTexts(groupTitle, product_.Display(groupTitle), product_.publisher);
   ApplyTexts(projectTexts_, &g.texts);
   if (const toml::node* n = t.get("texts")) {
     std::map<std::string, std::string> texts;
     ReadTexts(n, Sub(path, "texts"), &texts);
     ApplyTexts(texts, &g.texts);
   }
+  ReadGroupDocuments(t, path, Context(), &g);
   g.registryEntries = RawBytes(t, "registry_entries", path);
 
   if (const toml::node* n = t.get("file")) {
@@ -876,7 +894,7 @@ Group Loader::ReadGroup(const toml::table& t, const std::string& path, const std
 LoadedProject Loader::Load(const toml::table& root) {
   CheckKeys(root, "", {"title", "stub", "output", "compression", "volume_size", "codepage",
                        "uninstaller", "image_table", "image_table_hex", "forced_page", "defines", "texts", "layout",
-                       "group"});
+                       "group", "product", "version", "publisher", "backdrop"});
   LoadedProject out;
   Project& p = out.project;
   if (auto v = Int(root, "codepage", "", 0, 1252)) {
@@ -890,7 +908,8 @@ LoadedProject Loader::Load(const toml::table& root) {
       defines_.emplace(std::string(k.str()), v.as_string()->get());  // -D wins
     }
   }
-  std::string title = Text(root, "title", "").value_or("Setup");
+  product_ = ReadProductNames(root, Context());
+  std::string title = Text(root, "title", "").value_or(product_.SetupTitle());
   out.stub = RawString(root, "stub", "").value_or("x86");
   if (out.stub != "x86" && out.stub != "x64") {
     out.stub = Expand(out.stub, root.get("stub"), "stub");
@@ -919,6 +938,7 @@ LoadedProject Loader::Load(const toml::table& root) {
   if (const toml::node* n = root.get("texts")) {
     ReadTexts(n, "texts", &projectTexts_);
   }
+  SetStandardHeader(&p.layout);
   if (const toml::node* n = root.get("layout")) {
     if (!n->is_table()) Fail(n, "layout", "must be a table");
     p.layout = ReadLayout(*n->as_table());
@@ -930,6 +950,7 @@ LoadedProject Loader::Load(const toml::table& root) {
   if (a.size() > MaxGroups) Fail(a.get(MaxGroups), "group", "a package holds at most 16 install groups");
   for (size_t i = 0; i < a.size(); ++i)
     p.groups.push_back(ReadGroup(*a.get(i)->as_table(), "group[" + std::to_string(i) + "]", title));
+  ReadAppearance(root, product_, title, Context(), &p);
   if (const toml::node* n = root.get("forced_page")) {
     if (!n->is_table()) Fail(n, "forced_page", "must be a table { page, group }");
     const toml::table& f = *n->as_table();

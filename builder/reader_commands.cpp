@@ -15,6 +15,7 @@
 
 #include "builder/codepage.h"
 #include "builder/inspect_json.h"
+#include "builder/layout.h"
 #include "builder/signature.h"
 #include "builder/package_reader.h"
 #include "base/records.h"
@@ -189,6 +190,7 @@ int Inspect(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     return 0;
   }
   DescribePackage(p, out);
+  if (p.layout) out << DescribeLayoutPages(p.layout->data(), (u32)p.layout->size());
   out << DescribeSharedData(p);
   out << "\nSignature: " << DescribeSignature(signature);
   if (!signature.problem.empty()) out << " (" << signature.problem << ")";

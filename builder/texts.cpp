@@ -6,96 +6,105 @@
 
 namespace setrunc {
 
-TextGroups DefaultTexts(const std::string& title) {
-  const std::string& t = title;
+TextGroups DefaultTexts(const std::string& title) { return DefaultTexts(title, title, ""); }
+
+TextGroups DefaultTexts(const std::string& title, const std::string& product,
+                        const std::string& publisher) {
+  const std::string& p = product;
+  // Headings of the pages with a side pane: the page title is not shown there.
+  auto heading = [](const std::string& text) { return "<fontsize=12><b>" + text + "</b></font>"; };
   TextGroups g;
   g[PageWelcome] = {
       "Welcome",
-      "Setup of " + t,
-      "Welcome to the setup of " + t + ".",
-      "This wizard installs " + t + " on your computer.",
-      "Please close all other programs before you go on.",
-      "Click Next to continue, or Cancel to leave the setup.",
+      "Setup of " + p,
+      heading("Welcome to the setup of " + p),
+      "This wizard installs " + p + (publisher.empty() ? "" : " by " + publisher) + " on your computer.",
+      "Please close all other programs before you continue.",
+      "Click Next to continue, or Close to leave Setup.",
   };
   g[PageInformation] = {
       "Information",
-      "Please read the following information.",
-      "",
+      "Please read the following information before you continue.",
+      "",  // the information text
       "",  // the Next label of this page when not empty
   };
   g[PageLicence] = {
       "Licence agreement",
-      "Please read the licence agreement.",
-      "",
-      "Do you accept the terms of the licence agreement?",
+      "Please read the following licence agreement carefully.",
+      "",  // the licence text
+      "Do you accept all the terms of the licence agreement?",
       "I accept the agreement",
       "I do not accept the agreement",
   };
   g[PageInstallFolder] = {
       "Installation folder",
-      "Where should " + t + " be installed?",
-      "Setup will install " + t + " into the following folder.",
-      "To install into another folder, type its path or click the button to choose one.",
+      "Where should " + p + " be installed?",
+      "Setup will install " + p + " into the following folder.",
+      "To continue, click Next. To choose another folder, type its path or click the button beside it.",
       "",
       "",
-      "Space needed:",
+      "Space required:",
       "Space available:",
       "%d MB",
   };
   g[PageReady] = {
       "Ready to install",
-      "Setup is ready to install " + t + ".",
-      "Click Install to begin the installation.",
-      t + " will be installed into %s.",
+      "Setup is ready to install " + p + " on your computer.",
+      "Setup will install " + p + " with the following settings.",
+      "<b>Installation folder</b>\r\n%s",
       "",
-      "",
+      "Click Install to start the installation, or Back to change the settings.",
   };
   g[PageInstalling] = {
       "Installing",
-      "Please wait while " + t + " is installed.",
-      "Installing:",
+      "Please wait while Setup installs " + p + " on your computer.",
+      "Setup is copying the files. This may take a few minutes.",
       "",
   };
   g[PageFinish] = {
       "Setup complete",
-      t + " has been installed.",
-      "Setup has finished installing " + t + " on your computer.",
-      "Click Cancel to leave the setup.",
-      "",
-      "The installation did not complete: %s",
-      "Start " + t,
-      "Start " + t + " now",
-      "Your computer must be restarted to complete the installation. Restart now?",
+      p + " has been installed.",
+      heading("Completing the setup of " + p),
+      "Setup has finished installing " + p + " on your computer.",
+      "Click Close to leave Setup.",
+      "<b>" + p + " has not been installed.</b>\r\n\r\n%s",
+      "Start " + p,
+      "Start " + p + " when Setup closes",
+      "Your computer must be restarted to complete the installation of " + p +
+          ". Do you want to restart it now?",
       "",  // any text here asks for a restart after every installation
   };
   std::vector<std::string>& m = g[7];
   m.assign(33, "");
-  m[0] = t;
-  m[1] = "Choose the installation folder";
+  m[0] = title;
+  m[1] = "Choose the folder to install " + p + " into.";
   m[4] = "Checking the installation folder...";
-  m[5] = "The installation folder is not valid or cannot be created.";
-  m[6] = "The installation folder does not exist. Do you want to create it?";
-  m[7] = "Some files to be replaced are write-protected. Replace them anyway?";
+  m[5] = "The installation folder is not valid or cannot be created. Please choose another folder.";
+  m[6] = "The installation folder does not exist yet. Do you want to create it?";
+  m[7] = "Some of the files to be replaced are write-protected. Do you want to replace them anyway?";
   // 11 is both the question on the folder page and the message of result 11.
-  m[11] = "There is not enough free disk space for the installation. Continue anyway?";
+  m[11] = "There is not enough free disk space for the installation. Do you want to continue anyway?";
   m[12] = "There is not enough memory to unpack %s.";
   m[13] = "Do you want to stop the installation?";
-  m[14] = "Do you want to leave the setup? " + t + " has not been installed yet.";
-  m[15] = "The installation was not completed.";
-  m[16] = "The setup data %s cannot be opened.";
+  m[14] = "Setup is not complete. If you leave now, " + p +
+          " will not be installed.\r\n\r\nDo you want to leave Setup?";
+  m[15] = "The installation of " + p + " was not completed.";
+  m[16] = "Setup cannot open its data in %s.";
   m[17] = "The file %s cannot be created.";
-  m[18] = "The file %s is damaged or cannot be read.";
-  m[19] = "The file %s cannot be written.";
-  m[21] = "The file %s was not installed correctly.";
-  m[22] = "The file %s is in use and cannot be replaced.";
-  m[28] = "Please insert disk %d.";
-  m[29] = "The existing file %s is newer than the one to be installed. Replace it anyway?";
-  m[30] = "The existing file %s is in another language. Replace it anyway?";
+  m[18] = "The data of %s is damaged or cannot be read.";
+  m[19] = "The file %s cannot be written. The disk may be full.";
+  m[21] = "The file %s is damaged and was not installed.";
+  m[22] = "The file %s is in use and cannot be replaced. Close the program that uses it and run Setup again.";
+  m[28] = "Please insert disk %d and click OK.";
+  m[29] = "A newer version of %s is already installed. Do you want to replace it with the older one?";
+  m[30] = "The file %s on your computer is in another language. Do you want to replace it?";
   // Shown as it stands when the package is incomplete, and as the reason of
   // result 31 behind the name of the file: no %s.
   m[31] = "The setup data is incomplete or damaged.";
   m[32] = "The file %s is damaged. Do you want to keep it anyway?";
-  g[8] = {"< Back", "Next >", "Cancel", "Install", "", "Cancel", "Restart now"};
+  // 8/2 is the only button of the finish page and the second button of the
+  // restart question as well as Cancel on the other pages: "Close" fits all.
+  g[8] = {"< Back", "Next >", "Close", "Install", "", "Cancel", "Restart now"};
   return g;
 }
 

@@ -12,8 +12,13 @@ namespace setrunc {
 
 using TextGroups = std::array<std::vector<std::string>, TextGroupCount>;
 
-// The default texts of a group (6, 4, 6, 9, 6, 4, 10, 33, 7 and 0 texts);
-// `title` is the setup title 7/0 and is worked into the page texts.
+// The default texts of a group (6, 4, 6, 9, 6, 4, 10, 33, 7 and 0 texts):
+// every text the setup program reads. `title` is the setup title 7/0;
+// `product` (such as "Tool 1.4") is worked into the page texts and messages,
+// `publisher` (may be empty) into the welcome page.
+TextGroups DefaultTexts(const std::string& title, const std::string& product,
+                        const std::string& publisher);
+// The same with the title as the product name.
 TextGroups DefaultTexts(const std::string& title);
 
 // Parses a text key "g/n" (g 0 to 9, n 0 to MaxTextNumber). Returns false when

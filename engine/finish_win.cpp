@@ -11,6 +11,8 @@
 #include "paths/path_text.h"
 #include "base/run_state.h"
 
+void (*MoveToFinishPage)();
+
 static const char UninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 
 static u16 CurrentGroupFlags() {
@@ -148,8 +150,11 @@ void FinishInstallation() {
     // subsystem either way.
     if (UninstallerPath[0]) CompleteUninstaller();
     if (!ForcedPageMode) RecordInstallFolder();
-    // Run phase 1 and the move to the finish page come with the subsystems
-    // that own them.
+    // Run phase 1 comes with the subsystem that owns it.
   }
+  // After a Cancel (the installing page's, or the pump's quit) the page
+  // result stays the Cancel's: the wizard ends instead of moving on.
+  if (ForcedPage == 0xFFFF && PageResult != PageResultCancel && MoveToFinishPage)
+    MoveToFinishPage();
   EngineBusy = 0;
 }

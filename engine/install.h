@@ -7,6 +7,10 @@ int PrepareInstallation();   // 1 or 0 (InstallResult says why)
 int InstallNextFile();       // 1: one entry dealt with; 0: none left or stopped
 void FinishInstallation();
 void AbortInstallation();
+// Seam: the wizard's move to its finish page, which the finishing step makes
+// unless a page is forced or the user cancelled. Connected by startup; null
+// (no wizard) moves nothing.
+extern void (*MoveToFinishPage)();
 int SeekFileData(u32 offset);  // 0, or 15 when the user gave up at the disk prompt
 u32 FileChecksum(FileHandle file);
 

@@ -8,7 +8,7 @@ packages=(
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   libz-mingw-w64-dev
   wine64 xvfb xauth x11-apps imagemagick zip
-  libgtest-dev zlib1g-dev libtomlplusplus-dev libdeflate-dev
+  libgtest-dev zlib1g-dev libtomlplusplus-dev libdeflate-dev libstb-dev
   clang libclang-rt-14-dev
   libssl-dev openssl osslsigncode
 )

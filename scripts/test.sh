@@ -78,12 +78,20 @@ check() {  # name, command...
   if "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)); failures+=("$name"); fi
 }
 
+# Both setup programs' sizes. CI fails at 150,000 bytes (the package marker
+# must end within the first 200,000); the finished program's limits are
+# 80,000 bytes (32-bit) and 88,000 (64-bit), reported beside each size.
 stub_size() {
-  local limit=150000 ok=0 f size
+  local hard=150000 ok=0 f size limit
   for f in build/win32/setrun.exe build/win64/setrun.exe; do
     size=$(stat -c %s "$f")
-    echo "$f: $size bytes (limit $limit)"
-    [ "$size" -lt "$limit" ] || ok=1
+    case $f in *win32*) limit=80000 ;; *) limit=88000 ;; esac
+    if [ "$size" -lt "$limit" ]; then
+      echo "$f: $size bytes (under its limit of $limit; CI fails at $hard)"
+    else
+      echo "$f: $size bytes: OVER its limit of $limit (CI fails at $hard)"
+    fi
+    [ "$size" -lt "$hard" ] || ok=1
   done
   return $ok
 }

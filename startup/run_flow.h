@@ -34,12 +34,6 @@ int FormatScreenSaverCommand(char* command, u32 size, const char* systemFolder,
 static const int ExitFailed = -1;
 static const int ExitRestartNeeded = -2;
 
-// Messages of the single-instance probe, sent to a window of the backdrop
-// class; the answer is the instance key of the program that owns it.
-static const u32 InstanceProbeMessage = 0x8001;  // WM_APP + 1
-static const u32 InstanceProbeWParam = 1;
-static const u32 InstanceProbeLParam = 2;
-
 // Start-up work: 1 to go on; 0 when the same program file is already running
 // (its window has been brought to the front); -1 when the start-up memory
 // could not be had. `instance` is the program's HINSTANCE.

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <ole2.h>
 
+#include "backdrop/backdrop.h"
 #include "startup/common_ui.h"
 #include "startup/run_flow.h"
 #include "base/run_state.h"
@@ -11,7 +12,6 @@
 #include "base/files.h"
 #include "wizard/formatted_text.h"
 
-static const char BackdropClassName[] = "SetrunClass";
 // A window that does not answer the probe within this time counts as no
 // answer: a hung program must not hold up this one.
 static const UINT ProbeTimeout = 10000;

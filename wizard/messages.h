@@ -30,6 +30,16 @@ extern void* PumpPanes[PumpPaneCount];
 void InstallWithoutPage();
 // Asks text 7/questionNumber (empty = Yes), then shows 7/noticeNumber.
 int AskAndNotify(u32 questionNumber, u32 noticeNumber);
+// Text 7/number into `buffer` (`size` bytes, always terminated); a text
+// holding "%s" gets ErrorDetail in its place.
+void FormatErrorText(char* buffer, u32 size, u32 number);
+// The finish page's text after a failed installation (InstallResult not 0):
+// 7/15 for an installation the user stopped; otherwise 6/5 with the reason
+// in its place, which is FormatErrorText of the result, and for damaged data
+// (31) ErrorDetail, ": ", the message and " (error XXXX)" with the
+// decompressor's status word when it is set.
+static const u32 FailureReasonSize = 2048;
+void FormatFailureText(char* buffer, u32 size);
 // Attaches the installing page (its progress bar is control 1009); null
 // detaches it. While nothing is attached WizardShowProgress and
 // WizardShowCurrentFile do nothing.

@@ -6,21 +6,6 @@
 #include "backdrop/painting_win.h"
 #include "package/tables.h"
 
-// Page entry fields and page flags read here.
-static const u32 PageEntryFlags = 0;
-static const u32 PageEntrySideBackground = 20;
-static const u32 PageEntrySideImage = 24;
-static const u32 PageEntryHeaderBackground = 32;
-static const u32 PageEntryHeaderImage = 40;
-
-static const u32 PageFlagSideLine = 0x10;
-static const u32 PageFlagSideCentred = 0x20;
-static const u32 PageFlagSideFramed = 0x40;
-static const u32 PageFlagHeaderLine = 0x100;
-static const u32 PageFlagHeaderCentred = 0x200;
-static const u32 PageFlagHeaderFramed = 0x400;
-static const u32 PageFlagHeaderRight = 0x800;
-
 void DrawPaneImage(HDC dc, const u8* image, u32 length, const RECT* imageRect,
                    const RECT* lineRect, COLORREF background, int framed) {
   COLORREF dark = EtchedDarkColour(background), light = EtchedLightColour;
@@ -80,14 +65,14 @@ static void PaintPane(HWND pane, const u8* page, bool header) {
       const i32 w = (i32)ReadU32(image.data + DibWidth), stored = (i32)ReadU32(image.data + DibHeight);
       const i32 h = stored < 0 ? -stored : stored;
       const PaintRect c = {client.left, client.top, client.right, client.bottom};
-      const PaintRect r = header ? HeaderImageRect(c, w, h, flags & PageFlagHeaderCentred,
-                                                   flags & PageFlagHeaderRight)
-                                 : SideImageRect(c, w, h, flags & PageFlagSideCentred);
+      const PaintRect r = header ? HeaderImageRect(c, w, h, flags & PageFlagHeaderImageCentredV,
+                                                   flags & PageFlagHeaderImageRight)
+                                 : SideImageRect(c, w, h, flags & PageFlagSideImageCentred);
       area = {r.left, r.top, r.right, r.bottom};
     }
     DrawPaneImage(dc, image.data, image.length, &area, lineRect,
                   ReadU32(page + (header ? PageEntryHeaderBackground : PageEntrySideBackground)),
-                  flags & (header ? PageFlagHeaderFramed : PageFlagSideFramed));
+                  flags & (header ? PageFlagHeaderImageFramed : PageFlagSideImageFramed));
   }
   EndPaint(pane, &paint);
 }

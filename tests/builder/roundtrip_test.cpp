@@ -184,7 +184,7 @@ TEST_F(RoundTrip, DefaultTextsHaveTheUsualCountsAndArgumentSlots) {
   // 7/31 is also shown unformatted when the package is incomplete.
   EXPECT_EQ(t[7][31].find('%'), std::string::npos);
   EXPECT_EQ(t[6][9], "");  // a text there would ask for a restart every time
-  const char* buttons[] = {"< Back", "Next >", "Cancel", "Install", "", "Cancel", "Restart now"};
+  const char* buttons[] = {"< Back", "Next >", "Close", "Install", "", "Cancel", "Restart now"};
   for (u32 n = 0; n < 7; ++n) EXPECT_EQ(t[8][n], buttons[n]);
   for (u32 g = 0; g < TextGroupCount; ++g)
     for (u32 n = 0; n < t[g].size(); ++n) EXPECT_EQ(setrunc::CheckTextFormat(g, n, t[g][n]), "") << g << "/" << n;

@@ -23,10 +23,13 @@ if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
 
   # setrunc's reader (inspect and verify as main runs them) beside the
   # loader: the builder's reading sources, instrumented the same way.
+  # (The writer and inspect bring the layout, the backdrop records and the
+  # image conversion along.)
   add_executable(setrun_reader_fuzz tests/fuzz/reader_fuzz.cpp tests/support/ui_doubles.cpp
-    builder/codepage.cpp builder/inspect_json.cpp builder/package_reader.cpp builder/package_writer.cpp
+    builder/backdrop.cpp builder/codepage.cpp builder/images.cpp builder/inspect_json.cpp builder/layout.cpp
+    builder/package_reader.cpp builder/package_writer.cpp
     builder/reader_commands.cpp builder/shared_data.cpp builder/signature.cpp builder/texts.cpp)
-  target_link_libraries(setrun_reader_fuzz PRIVATE setrun_fuzzed ZLIB::ZLIB PkgConfig::LIBDEFLATE
+  target_link_libraries(setrun_reader_fuzz PRIVATE setrun_fuzzed ZLIB::ZLIB PkgConfig::LIBDEFLATE PkgConfig::STB
     PkgConfig::LIBCRYPTO Threads::Threads)
   target_link_options(setrun_reader_fuzz PRIVATE -fsanitize=fuzzer,address,undefined)
 
