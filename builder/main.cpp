@@ -94,10 +94,12 @@ const char* const TryHelp =
     "\n"
     "  --json     the report as one JSON object (builder/README.md)\n"
     "  --keep     keep the prefix and name it in the report\n"
-    "  --wizard   go through the wizard instead (not available yet)\n"
+    "  --wizard   go through the wizard with the test driver instead: Next on\n"
+    "             every page, the licence accepted, the proposed folder made\n"
     "\n"
     "Wine: /usr/lib/wine/wine64, else wine64 or wine on the PATH; SETRUNC_WINE\n"
-    "names another loader.\n";
+    "names another loader. The wizard driver: SETRUNC_WIZARD_DRIVER, the one of\n"
+    "the Windows build setrunc was built with, or stubs/wizard_driver.exe.\n";
 
 bool WantsHelp(const std::vector<std::string>& args) {
   for (const std::string& a : args)
@@ -278,6 +280,17 @@ int Try(const std::vector<std::string>& args) {
     else throw UsageError("more than one installer given");
   }
   if (options.installer.empty()) throw UsageError("no installer given");
+  // The wizard driver: SETRUNC_WIZARD_DRIVER, the one built beside the
+  // 64-bit setup program setrunc was built with, or stubs/ beside setrunc.
+  const char* chosen = getenv("SETRUNC_WIZARD_DRIVER");
+  std::string built = SETRUN_STUB_X64;
+  built = built.empty() ? "" : built.substr(0, built.find_last_of('/') + 1) + "wizard_driver.exe";
+  for (const std::string& candidate : {std::string(chosen ? chosen : ""), built,
+                                       ExecutableDir() + "/stubs/wizard_driver.exe"})
+    if (!candidate.empty() && FileExists(candidate)) {
+      options.wizardDriver = candidate;
+      break;
+    }
   return TryInstaller(options, std::cout, std::cerr);
 }
 

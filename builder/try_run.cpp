@@ -11,6 +11,7 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <set>
@@ -448,16 +449,23 @@ class Trial {
   int Run(std::ostream& out) {
     PackageInfo package = ReadPackage(o_.installer);
     const bool silent = ReadU32(package.layout->data() + LayoutFlags) & LayoutFlagSilent;
-    if (o_.wizard)
-      throw TryError("--wizard is not available yet: the setup program's wizard pages are still to come; without "
-                     "--wizard, try runs the installer silently");
+    if (o_.wizard && o_.wizardDriver.empty())
+      throw TryError("--wizard needs the wizard driver (wizard_driver.exe of the 64-bit Windows build); "
+                     "SETRUNC_WIZARD_DRIVER names it");
+    if (o_.wizard && silent)
+      throw TryError("--wizard: the package installs silently and shows no wizard; run without --wizard");
     MakePrefix();
-    std::string program = SilentProgram(package, silent);
     Snapshot before = Take();
-
-    Note("installing " + o_.installer + (silent ? "" : " (silently: a copy whose package is marked silent)"));
-    Report install = RunProgram({wine_.loader, program}, "install", before, 300);
-    install.meaning = InstallMeaning(package, install);
+    Report install;
+    if (o_.wizard) {
+      Note("installing " + o_.installer + " through its wizard");
+      install = WalkWizard(package, before);
+    } else {
+      std::string program = SilentProgram(package, silent);
+      Note("installing " + o_.installer + (silent ? "" : " (silently: a copy whose package is marked silent)"));
+      install = RunProgram({wine_.loader, program}, "install", before, 300);
+    }
+    if (install.meaning.empty()) install.meaning = InstallMeaning(package, install);
     Snapshot installed = Take();
 
     // The uninstaller, as the Uninstall entry names it.
@@ -630,6 +638,61 @@ class Trial {
     return k != now.registry.keys.end() && k->second.count("PendingFileRenameOperations");
   }
 
+  // The wizard walked with the test driver as a user would: Next on every
+  // page, the licence accepted, the proposed folder made when the wizard
+  // asks, Finish on the last page; the setup program's exit code is the one
+  // the driver reports.
+  Report WalkWizard(const PackageInfo& p, const Snapshot& before) {
+    auto quote = [](const std::string& text) {
+      std::string q = "\"";
+      for (char c : text) {
+        if (c == '"' || c == '\\') q += '\\';
+        q += c;
+      }
+      return q + "\"";
+    };
+    char* full = realpath(o_.installer.c_str(), nullptr);
+    std::string setup = full ? full : o_.installer;
+    free(full);
+    std::vector<std::string> steps = {"start " + quote(setup), "wizard"};
+    const u8* group = p.groups[0].record.data();
+    bool installed = false;
+    for (u32 i = 0; i < PageSequenceLength && group[GroupPageSequence + i] != PageSequenceEnd; ++i) {
+      const u8 kind = group[GroupPageSequence + i];
+      if (kind == PageInstalling) {  // the engine moves on by itself
+        installed = true;
+        continue;
+      }
+      if (i) steps.push_back(installed && kind == PageFinish ? "wait-state 1 hidden" : "wait-page");
+      if (kind == PageLicence) steps.push_back("click 1002");
+      if (kind == PageInstallFolder) {
+        steps.push_back("click 1");
+        steps.push_back("answer yes");
+      } else {
+        steps.push_back(kind == PageFinish ? "click 2" : "click 1");
+      }
+    }
+    steps.push_back("exit");
+    const std::string results = work_ + "/wizard.txt";
+    std::vector<std::string> argv = {wine_.loader, o_.wizardDriver, "-k", "-o", results};
+    argv.insert(argv.end(), steps.begin(), steps.end());
+    Report r = RunProgram(argv, "install", before, 300);
+    std::string text;
+    ReadAll(results, &text);
+    size_t failed = text.find("FAIL ");
+    size_t exit = text.rfind(" exit code=");
+    if (failed != std::string::npos) {
+      r.finished = false;
+      r.meaning = "the wizard walk failed: " + text.substr(failed, text.find('\n', failed) - failed);
+    } else if (exit != std::string::npos) {
+      r.exitCode = std::atoi(text.c_str() + exit + 11) & 0xFF;
+    } else {
+      r.finished = false;
+      r.meaning = "the wizard driver reported no exit code";
+    }
+    return r;
+  }
+
   // Runs a Windows program, waits for it and for the programs it started
   // (up to a minute after it ended), and compares the prefix with `before`.
   Report RunProgram(const std::vector<std::string>& argv, const std::string& name, const Snapshot& before,
@@ -661,8 +724,20 @@ class Trial {
       if (!EndsWithNoCase(module, ".exe") || IsWineProgram(module)) continue;
       if (seen.insert(module).second) r.programs.push_back(module);
     }
-    // The program itself is not one it started.
+    // The program itself is not one it started, nor is the wizard driver
+    // and the setup program it starts.
     if (!r.programs.empty()) r.programs.erase(r.programs.begin());
+    auto base = [](const std::string& path) {
+      std::string b = path.substr(path.find_last_of("\\/") + 1);
+      std::transform(b.begin(), b.end(), b.begin(), [](unsigned char c) { return (char)std::tolower(c); });
+      return b;
+    };
+    if (o_.wizard)
+      r.programs.erase(std::remove_if(r.programs.begin(), r.programs.end(),
+                                      [&](const std::string& m) {
+                                        return base(m) == base(o_.installer) || base(m) == base(o_.wizardDriver);
+                                      }),
+                       r.programs.end());
     Snapshot now = Take();
     r.files = DiffFiles(before.files, now.files);
     r.registry = DiffRegistry(before.registry, now.registry);

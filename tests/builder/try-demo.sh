@@ -1,6 +1,7 @@
 #!/bin/sh
-# setrunc try on the demo installer, built to show its wizard (so that try
-# runs a copy marked silent): the report names the exit code, the
+# setrunc try on the demo installer, built to show its wizard, run silently
+# (try runs a copy marked silent) and through the wizard (--wizard, the test
+# driver clicking through it): each report names the exit code, the
 # installed files with their sizes and the installation folder's value, and
 # either the uninstaller's run with nothing left behind or that no
 # uninstaller is registered.
@@ -14,8 +15,9 @@ sed -i '/^flags = \["silent"\]$/d' "$work/project.toml"
 i686-w64-mingw32-gcc -Os -s -o "$work/hello.exe" "$root/examples/demo/hello.c"
 "$setrunc" build "$work/project.toml" -o "$work/demo-setup.exe" --stub "$stub" -D HELLO="$work/hello.exe" -q
 "$setrunc" inspect --json "$work/demo-setup.exe" | grep -q '"silent": false'
+for option in "" --wizard; do
 status=0
-TMPDIR=$work "$setrunc" try --json "$work/demo-setup.exe" >"$work/try.json" 2>"$work/try.err" || status=$?
+TMPDIR=$work "$setrunc" try --json $option "$work/demo-setup.exe" >"$work/try.json" 2>"$work/try.err" || status=$?
 python3 - "$work/try.json" "$status" "$(stat -c %s "$work/hello.exe")" <<'PY' || { cat "$work/try.err" "$work/try.json" >&2; exit 1; }
 import json, sys
 d = json.load(open(sys.argv[1]))
@@ -43,6 +45,7 @@ else:
     assert d["left"] == {"files": [], "registry": []}, d["left"]
     assert status == 0
 PY
+done
 # The throwaway prefix is gone.
 [ -z "$(ls "$work" | grep setrunc-try)" ] || { echo "setrunc try left its prefix behind" >&2; exit 1; }
-echo "setrunc try reported the demo's installation"
+echo "setrunc try reported the demo's installation, silently and through the wizard"
