@@ -292,6 +292,8 @@ static const u32 FileOptionDesktopWindowShift = 2;
 static const u32 FileOptionReadOnly = 0x1000;
 static const u32 FileOptionRegisterShift = 13;
 static const u32 FileOptionRegisterMask = 0x6000;
+static const u32 FileOptionRegistryScript = 0x2000;  // wins when both bits are set
+static const u32 FileOptionTypeLibrary = 0x4000;
 static const u32 FileOptionOrdinary = 0x80000000u;
 
 enum DestinationKind : u32 {

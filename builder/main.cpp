@@ -242,6 +242,8 @@ int Build(const std::vector<std::string>& args) {
   loaded.project.threads = jobs;
   std::string stubPath = FindStub(stub.empty() ? loaded.stub : stub);
   Bytes stubImage = ReadWholeFile(stubPath);
+  for (const std::string& w : ComponentMachineWarnings(loaded.project, stubImage))
+    std::cerr << "setrunc: warning: " << w << "\n";
   ProgressLine progress(!quiet && isatty(2));
   if (progress.enabled)
     loaded.project.progress = [&](uint64_t done, uint64_t total) { progress.Show(done, total); };

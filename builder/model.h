@@ -82,6 +82,9 @@ struct FileEntry {
   u32 checksumWithoutData = 0;
   std::string origin;    // the key that defined the entry: "group[0].file[2].source"
   std::string location;  // where that key is: "project.toml:12:1"; empty outside a project
+  // A run entry whose document flag the builder takes from the file name's
+  // extension (programs start, other files open as documents).
+  bool runKindFromName = false;
 };
 
 // How messages name an entry: "project.toml:12:1: group[0].file[2].source".

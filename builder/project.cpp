@@ -97,6 +97,15 @@ bool IsDirectory(const std::string& p) {
   return stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+// The first `n` bytes of a file (fewer when it is shorter or unreadable).
+Bytes ReadHead(const std::string& path, size_t n) {
+  Bytes head(n);
+  std::ifstream in(path, std::ios::binary);
+  in.read((char*)head.data(), (std::streamsize)n);
+  head.resize(in ? n : (size_t)std::max<std::streamsize>(in.gcount(), 0));
+  return head;
+}
+
 std::string ToLower(std::string s) {
   for (char& c : s) c = (char)std::tolower((unsigned char)c);
   return s;
@@ -439,10 +448,137 @@ class Loader {
   }
 
   Layout ReadLayout(const toml::table& t);
+  u32 ReadRunSettings(const toml::table& t, const std::string& path, u32 flags, FileEntry* entry);
+  u32 ReadScreenSaver(const toml::table& t, const std::string& path, u32 flags);
+  void FinishRunEntries(Group* group);
   Group ReadGroup(const toml::table& t, const std::string& path, const std::string& title);
   void ReadFiles(const toml::table& t, const std::string& path, Group* group, size_t groupIndex);
   void CheckName(const std::string& name, const toml::node* n, const std::string& key, bool folder);
+
+  // The product's name in this group: the default folder of shortcuts.
+  std::string productName_;
+  // The short settings of a file table for shortcuts, fonts and the
+  // registration of components ('shortcut', 'desktop_shortcut', 'font',
+  // 'register'), applied to the entries from `first` on that the table made.
+  void ReadIntegration(const toml::table& t, const std::string& path, Group* group, size_t first);
+  struct ShortcutSettings {
+    bool wanted = false;
+    std::string folder, name, args, icon;
+    bool hasFolder = false, hasName = false, hasArgs = false, hasIcon = false;
+    u32 iconIndex = 0, window = 0;
+  };
+  ShortcutSettings ReadShortcut(const toml::table& t, const char* key, const std::string& path,
+                                bool startMenu);
+  void ApplyShortcut(const ShortcutSettings& s, FileEntry* e, bool startMenu);
 };
+
+// When a run entry starts: "install" (the end of the file phase), "finish_page"
+// (the finish page opens), "after_setup" (the wizard has closed), "launch"
+// (after the wizard when the finish page's check box is ticked; documents
+// from the finish page's button), "none", or a phase number 0 to 7.
+const Name RunPhaseNames[] = {{"none", 0},        {"install", 1}, {"finish_page", 2},
+                              {"after_setup", 3}, {"launch", 4}};
+// File name extensions that start as programs; a run entry of any other file
+// opens as a document unless the project says otherwise.
+const char* const ProgramExtensions[] = {".exe", ".com", ".bat", ".cmd", ".msi", ".scr", ".pif"};
+
+bool StartsAsProgram(const std::string& name) {
+  std::string base = ToLower(name.substr(name.find_last_of('\\') + 1));
+  for (const char* extension : ProgramExtensions) {
+    size_t n = std::strlen(extension);
+    if (base.size() > n && base.compare(base.size() - n, n, extension) == 0) return true;
+  }
+  return false;
+}
+
+// `run`: a phase (name or number), or a table { when, args, wait, open,
+// wait_for_restart }. Returns the flags with the run phase and the bits the
+// table sets; the arguments go to string 8 of `entry`.
+u32 Loader::ReadRunSettings(const toml::table& t, const std::string& path, u32 flags,
+                            FileEntry* entry) {
+  const toml::node* n = t.get("run");
+  if (!n) return flags;
+  const std::string key = Sub(path, "run");
+  if (flags & FileFlagFolderEntry) Fail(n, key, "a folder entry has nothing to run");
+  auto phaseOf = [&](const toml::node* value, const std::string& k) {
+    u32 phase = Named(value, k, RunPhaseNames, "run phase");
+    if (phase > 7) Fail(value, k, "a run phase is 0 to 7");
+    return phase;
+  };
+  if (!n->is_table()) {
+    u32 phase = phaseOf(n, key);
+    flags = (flags & ~FileFlagRunPhaseMask) | (phase << FileFlagRunPhaseShift);
+    // A named phase takes the kind from the file name (unless the flags say
+    // "document"); a number is stored as it stands, with the flags given.
+    entry->runKindFromName = n->is_string() && phase != 0 && !(flags & FileFlagDocument);
+    return flags;
+  }
+  const toml::table& r = *n->as_table();
+  CheckKeys(r, key, {"when", "args", "wait", "open", "wait_for_restart"});
+  u32 phase = 4;  // after the installation, like a program the user starts
+  if (const toml::node* when = r.get("when")) phase = phaseOf(when, key + ".when");
+  flags = (flags & ~FileFlagRunPhaseMask) | (phase << FileFlagRunPhaseShift);
+  if (auto args = Text(r, "args", key)) {
+    if (t.get("run_args")) Fail(r.get("args"), key + ".args", "give either 'run.args' or 'run_args'");
+    entry->strings[8] = *args;
+  }
+  if (auto wait = Bool(r, "wait", key)) flags = *wait ? flags | FileFlagWait : flags & ~FileFlagWait;
+  if (auto defer = Bool(r, "wait_for_restart", key))
+    flags = *defer ? flags | FileFlagDeferRun : flags & ~FileFlagDeferRun;
+  static const Name OpenNames[] = {{"auto", 0}, {"program", 1}, {"document", 2}};
+  u32 open = 0;
+  if (const toml::node* o = r.get("open")) open = Named(o, key + ".open", OpenNames, "way of opening");
+  if (open == 1) flags &= ~FileFlagDocument;
+  if (open == 2) flags |= FileFlagDocument;
+  entry->runKindFromName = phase != 0 && open == 0 && !(flags & FileFlagDocument);
+  return flags;
+}
+
+// `screen_saver = true`: the file is installed as the screen saver after the
+// wizard (the last such file of the group counts).
+u32 Loader::ReadScreenSaver(const toml::table& t, const std::string& path, u32 flags) {
+  auto v = Bool(t, "screen_saver", path);
+  if (!v) return flags;
+  return *v ? flags | FileFlagScreenSaver : flags & ~FileFlagScreenSaver;
+}
+
+// The document flag of run entries that follow their file names, and the
+// warnings about run and screen-saver settings without effect.
+void Loader::FinishRunEntries(Group* group) {
+  auto warn = [this](const FileEntry& e, const std::string& text) {
+    warnings_.push_back(Describe(e) + ": " + text);
+  };
+  const FileEntry* lastSaver = nullptr;
+  size_t savers = 0;
+  for (FileEntry& e : group->files) {
+    if (e.runKindFromName && !StartsAsProgram(e.strings[0])) e.flags |= FileFlagDocument;
+    const u32 phase = (e.flags & FileFlagRunPhaseMask) >> FileFlagRunPhaseShift;
+    const bool document = e.flags & FileFlagDocument;
+    if (phase == 0) {
+      if (!e.strings[8].empty()) warn(e, "run arguments without 'run' have no effect");
+    } else {
+      if (document && !e.strings[8].empty())
+        warn(e, "'" + e.strings[0] + "' opens as a document: its run arguments are not passed");
+      if (document && (e.flags & FileFlagWait))
+        warn(e, "'" + e.strings[0] + "' opens as a document: the setup program does not wait for it");
+      if (phase >= 3 && (e.flags & FileFlagDeferRun))
+        warn(e, "run phase " + std::to_string(phase) +
+                    " always waits for a pending restart: 'wait_for_restart' has no effect");
+      if (phase >= 5) warn(e, "run phase " + std::to_string(phase) + " is never started");
+    }
+    if (e.flags & FileFlagScreenSaver) {
+      ++savers;
+      lastSaver = &e;
+      if (ToLower(e.strings[0]).size() < 4 ||
+          ToLower(e.strings[0]).compare(e.strings[0].size() - 4, 4, ".scr") != 0)
+        warn(e, "the screen saver '" + e.strings[0] + "' does not end in .scr");
+    }
+  }
+  if (savers > 1)
+    warn(*lastSaver, "the group has " + std::to_string(savers) +
+                         " screen savers: only the last one, '" + lastSaver->strings[0] +
+                         "', is installed");
+}
 
 Layout Loader::ReadLayout(const toml::table& t) {
   const std::string p = "layout";
@@ -519,7 +655,8 @@ void Loader::ReadFiles(const toml::table& t, const std::string& path, Group* gro
              "start_menu_window", "desktop_window", "register_method", "icon_index",
              "start_menu_folder", "start_menu_name", "start_menu_args", "start_menu_icon",
              "desktop_name", "desktop_args", "desktop_icon", "run_args", "version", "language",
-             "times", "recursive", "exclude", "state", "reserved"});
+             "times", "recursive", "exclude", "state", "reserved", "screen_saver",
+             "shortcut", "desktop_shortcut", "font", "register"});
   FileEntry base;
   base.origin = path;
   bool flagsAsNumber = false;
@@ -529,7 +666,7 @@ void Loader::ReadFiles(const toml::table& t, const std::string& path, Group* gro
     u32 windows = FileFlagWindowsMask;
     if (auto v = Flags(t, "windows", path, WindowsNames)) windows = *v;
     flags |= windows;
-    if (auto v = Int(t, "run", path, 0, 7)) flags |= (u32)*v << FileFlagRunPhaseShift;
+    flags = ReadRunSettings(t, path, flags, &base);
   } else if (t.get("windows") || t.get("run")) {
     Fail(t.get("flags"), Sub(path, "flags"), "a numeric flag word already holds 'windows' and 'run'");
   }
@@ -543,6 +680,7 @@ void Loader::ReadFiles(const toml::table& t, const std::string& path, Group* gro
   if (auto v = Int(t, "register_method", path, 0, 3))
     options = (options & ~FileOptionRegisterMask) | ((u32)*v << FileOptionRegisterShift);
   base.options = options;
+  flags = ReadScreenSaver(t, path, flags);
   if (auto v = Int(t, "icon_index", path, 0, 0xFFFF)) base.iconIndex = (u16)*v;
   if (auto v = Int(t, "state", path, 0, 0xFFFF)) base.state = (u16)*v;
   if (auto v = Int(t, "reserved", path, 0, 0xFFFFFFFFll)) base.reserved = (u32)*v;
@@ -760,6 +898,182 @@ void Loader::ReadFiles(const toml::table& t, const std::string& path, Group* gro
   (void)groupIndex;
 }
 
+// 'shortcut' (start menu) or 'desktop_shortcut': true for the defaults, or
+// a table of the settings to change.
+Loader::ShortcutSettings Loader::ReadShortcut(const toml::table& t, const char* key,
+                                              const std::string& path, bool startMenu) {
+  ShortcutSettings s;
+  const toml::node* n = t.get(key);
+  if (!n) return s;
+  const std::string k = Sub(path, key);
+  if (n->is_boolean()) {
+    s.wanted = n->as_boolean()->get();
+    return s;
+  }
+  if (!n->is_table()) Fail(n, k, "must be true or a table of shortcut settings");
+  const toml::table& st = *n->as_table();
+  if (startMenu) CheckKeys(st, k, {"folder", "name", "args", "icon", "icon_index", "window"});
+  else CheckKeys(st, k, {"name", "args", "icon", "window"});
+  s.wanted = true;
+  if (const toml::node* f = st.get("folder")) {
+    // One folder, or several: the shortcut goes into each.
+    std::vector<const toml::node*> folders;
+    if (f->is_array()) {
+      for (auto&& item : *f->as_array()) folders.push_back(&item);
+      if (folders.empty()) Fail(f, k + ".folder", "names no folder");
+    } else {
+      folders.push_back(f);
+    }
+    // The Programs folder itself (an empty name) goes first: the setup
+    // program passes over an empty part at the end of the list.
+    bool programs = false;
+    for (size_t i = 0; i < folders.size(); ++i) {
+      const std::string fk = k + ".folder" + (f->is_array() ? "[" + std::to_string(i) + "]" : "");
+      if (!folders[i]->is_string()) Fail(folders[i], fk, "must be a folder name (or a list of them)");
+      std::string folder = Ansi(folders[i]->as_string()->get(), folders[i], fk);
+      std::replace(folder.begin(), folder.end(), '/', '\\');
+      if (folder.find(';') != std::string::npos)
+        Fail(folders[i], fk, "a folder name must not contain ';' (give a list for several folders)");
+      if (folder.size() >= 260) Fail(folders[i], fk, "a folder has at most 259 characters");
+      if (folder.empty()) programs = true;
+      else s.folder += (s.folder.empty() ? "" : ";") + folder;
+    }
+    if (programs && !s.folder.empty()) s.folder = ";" + s.folder;
+    s.hasFolder = true;
+  }
+  auto text = [&](const char* name, std::string* out, bool* has) {
+    if (auto v = Text(st, name, k)) {
+      *out = *v;
+      *has = true;
+    }
+  };
+  text("name", &s.name, &s.hasName);
+  text("args", &s.args, &s.hasArgs);
+  text("icon", &s.icon, &s.hasIcon);
+  if (s.hasName) {
+    std::replace(s.name.begin(), s.name.end(), '/', '\\');
+    CheckName(s.name, st.get("name"), k + ".name", false);
+    if (s.name.find('\\') != std::string::npos)
+      Fail(st.get("name"), k + ".name", "is a file name; the folder is 'folder'");
+  }
+  if (s.hasIcon) std::replace(s.icon.begin(), s.icon.end(), '/', '\\');
+  if (auto v = Int(st, "icon_index", k, 0, 0xFFFF)) s.iconIndex = (u32)*v;
+  if (const toml::node* w = st.get("window")) s.window = Named(w, k + ".window", WindowStateNames, "window state");
+  return s;
+}
+
+// Fills the entry strings of one kind of shortcut. Unset settings take the
+// defaults: the product's folder in the Start menu, the file's own name
+// with ".lnk", and the icon of the file itself.
+void Loader::ApplyShortcut(const ShortcutSettings& s, FileEntry* e, bool startMenu) {
+  const std::string& file = e->strings[0];
+  std::string stem = file.substr(file.find_last_of('\\') + 1);
+  if (stem.find('.') != std::string::npos && stem.find_last_of('.') > 0) stem.erase(stem.find_last_of('.'));
+  // The icon string is relative to the installation folder (or, for a file
+  // of the source folder, to the folder of the setup program): the file's
+  // own name names it only from there. Elsewhere the shell shows the
+  // target's icon anyway.
+  const bool ownIcon = e->destination == DestInstallDir || (e->flags & FileFlagSourceFolder);
+  const std::string icon = s.hasIcon ? s.icon : ownIcon ? file : "";
+  const std::string name = s.hasName ? s.name : stem + ".lnk";
+  if (startMenu) {
+    e->strings[1] = s.hasFolder ? s.folder : productName_;
+    e->strings[2] = name;
+    e->strings[3] = s.args;
+    e->strings[4] = icon;
+    e->iconIndex = (u16)s.iconIndex;
+    e->options = (e->options & ~FileOptionStartMenuWindowMask) | s.window;
+  } else {
+    e->strings[5] = name;
+    e->strings[6] = s.args;
+    e->strings[7] = icon;
+    e->options = (e->options & ~(FileOptionStartMenuWindowMask << FileOptionDesktopWindowShift)) |
+                 (s.window << FileOptionDesktopWindowShift);
+  }
+}
+
+void Loader::ReadIntegration(const toml::table& t, const std::string& path, Group* group,
+                             size_t first) {
+  const bool flagsAsNumber = t.get("flags") && t.get("flags")->is_integer();
+  const size_t count = group->files.size() - first;
+  auto only = [&](const char* key, std::initializer_list<const char*> others) {
+    for (const char* o : others)
+      if (t.get(o))
+        Fail(t.get(o), Sub(path, o), std::string("give either '") + key + "' or '" + o + "'");
+  };
+  // Shortcuts.
+  ShortcutSettings menu = ReadShortcut(t, "shortcut", path, true);
+  ShortcutSettings desktop = ReadShortcut(t, "desktop_shortcut", path, false);
+  if (t.get("shortcut"))
+    only("shortcut", {"start_menu_folder", "start_menu_name", "start_menu_args", "start_menu_icon",
+                      "icon_index", "start_menu_window"});
+  if (t.get("desktop_shortcut"))
+    only("desktop_shortcut", {"desktop_name", "desktop_args", "desktop_icon", "desktop_window"});
+  // Component registration.
+  std::optional<u32> method;
+  if (const toml::node* n = t.get("register")) {
+    const std::string k = Sub(path, "register");
+    only("register", {"register_method"});
+    static const Name methods[] = {{"entry_points", 0},
+                                   {"registry_script", FileOptionRegistryScript},
+                                   {"type_library", FileOptionTypeLibrary}};
+    if (n->is_boolean()) {
+      if (n->as_boolean()->get()) method = 0;
+    } else if (n->is_string()) {
+      method = Named(n, k, methods, "registration method");
+    } else {
+      Fail(n, k, "must be true or one of " + NameList(methods));
+    }
+    if (method && flagsAsNumber)
+      Fail(t.get("flags"), Sub(path, "flags"), "a numeric flag word is stored as it stands; add 'self_register' to it");
+  }
+  // Fonts.
+  bool font = false;
+  if (auto v = Bool(t, "font", path)) {
+    font = *v;
+    if (font && t.get("destination") &&
+        Named(t.get("destination"), Sub(path, "destination"), DestinationNames, "destination") != DestFonts)
+      Fail(t.get("destination"), Sub(path, "destination"), "a font goes to the fonts folder ('font = true')");
+    if (font && t.get("custom_folder")) only("font", {"custom_folder"});
+  }
+  if (!menu.wanted && !desktop.wanted && !method && !font) return;
+  const toml::node* where = t.get("shortcut") ? t.get("shortcut") : t.get("desktop_shortcut");
+  if ((menu.wanted || desktop.wanted) && count != 1)
+    Fail(where, Sub(path, t.get("shortcut") ? "shortcut" : "desktop_shortcut"),
+         "a shortcut belongs to one file; this entry stands for " + std::to_string(count));
+  for (size_t i = first; i < group->files.size(); ++i) {
+    FileEntry& e = group->files[i];
+    if (e.flags & FileFlagFolderEntry)
+      Fail(&t, path, "a folder entry has no shortcut, font or registration");
+    if (font) e.destination = DestFonts;
+    if (menu.wanted) {
+      ApplyShortcut(menu, &e, true);
+      if (!flagsAsNumber) e.flags |= FileFlagStartMenuShortcut;
+    }
+    if (desktop.wanted) {
+      ApplyShortcut(desktop, &e, false);
+      if (!flagsAsNumber) e.flags |= FileFlagDesktopShortcut;
+    }
+    if (method) {
+      e.flags |= FileFlagSelfRegister;
+      e.options = (e.options & ~FileOptionRegisterMask) | *method;
+    }
+    // A font the setup program cannot name is added to the running system
+    // but never registered: only TrueType and OpenType files carry the name.
+    if (font && e.data.kind == FileData::Path) {
+      Bytes head = ReadHead(e.data.path, 4);
+      static const u8 signatures[][4] = {{0, 1, 0, 0}, {'t', 'r', 'u', 'e'}, {'O', 'T', 'T', 'O'}};
+      bool known = false;
+      for (const auto& sig : signatures)
+        if (head.size() == 4 && std::equal(head.begin(), head.end(), sig)) known = true;
+      if (!known)
+        warnings_.push_back(Describe(e) + ": " + e.data.path +
+                            " is not a TrueType or OpenType font: Windows gets it for the session, but "
+                            "it is not registered under the Fonts key");
+    }
+  }
+}
+
 Group Loader::ReadGroup(const toml::table& t, const std::string& path, const std::string& title) {
   CheckKeys(t, path, {"name", "second_name", "title", "flags", "flags2", "registry", "folder", "ini",
                       "pages", "texts", "registry_entries", "registry_entries_hex", "uninstaller",
@@ -811,6 +1125,9 @@ Group Loader::ReadGroup(const toml::table& t, const std::string& path, const std
   }
   std::string groupTitle = title;
   if (auto v = Text(t, "title", path)) groupTitle = *v;
+  // Shortcuts go into a folder named after the product, as the default
+  // installation folder is.
+  productName_ = product_.name.empty() ? groupTitle : product_.name;
   g.texts = DefaultTexts(groupTitle, product_.Display(groupTitle), product_.publisher);
   ApplyTexts(projectTexts_, &g.texts);
   if (const toml::node* n = t.get("texts")) {
@@ -825,9 +1142,13 @@ Group Loader::ReadGroup(const toml::table& t, const std::string& path, const std
     std::string p = Sub(path, "file");
     if (!n->is_array_of_tables()) Fail(n, p, "must be written [[group.file]]");
     const toml::array& a = *n->as_array();
-    for (size_t i = 0; i < a.size(); ++i)
+    for (size_t i = 0; i < a.size(); ++i) {
+      const size_t first = g.files.size();
       ReadFiles(*a.get(i)->as_table(), p + "[" + std::to_string(i) + "]", &g, 0);
+      ReadIntegration(*a.get(i)->as_table(), p + "[" + std::to_string(i) + "]", &g, first);
+    }
   }
+  FinishRunEntries(&g);
   auto uninstaller = Text(t, "uninstaller", path);
   auto log = RawBytes(t, "uninstaller_log", path);
   if (log && !uninstaller) Fail(t.get("uninstaller_log") ? t.get("uninstaller_log") : t.get("uninstaller_log_hex"),
@@ -1036,6 +1357,41 @@ bool FindFileVersionInFile(const std::string& path, u32* ms, u32* ls) {
     return !found;
   });
   return found;
+}
+
+u16 PeMachine(const Bytes& image) {
+  if (image.size() < 0x40 || image[0] != 'M' || image[1] != 'Z') return 0;
+  const u32 pe = ReadU32(image.data() + 0x3C);
+  if (pe > image.size() || image.size() - pe < 6 || std::memcmp(image.data() + pe, "PE\0\0", 4) != 0)
+    return 0;
+  return ReadU16(image.data() + pe + 4);
+}
+
+std::vector<std::string> ComponentMachineWarnings(const Project& project, const Bytes& stub) {
+  std::vector<std::string> warnings;
+  const u16 wanted = PeMachine(stub);
+  auto kind = [](u16 machine) {
+    return machine == 0x14C ? std::string("32-bit") : machine == 0x8664 ? std::string("64-bit")
+                                                                         : "machine " + std::to_string(machine);
+  };
+  for (const Group& g : project.groups) {
+    for (const FileEntry& e : g.files) {
+      if (!(e.flags & FileFlagSelfRegister) || (e.options & FileOptionRegisterMask) ||
+          e.data.kind != FileData::Path)
+        continue;
+      const u16 machine = PeMachine(ReadHead(e.data.path, 4096));
+      if (machine == 0)
+        warnings.push_back(Describe(e) + ": " + e.data.path +
+                           " is no Windows library: its entry points cannot be called, so it is "
+                           "not registered");
+      else if (wanted && machine != wanted)
+        warnings.push_back(Describe(e) + ": " + e.data.path + " is a " + kind(machine) +
+                           " library and the setup program is " + kind(wanted) +
+                           ": only a setup program of the library's own kind can call its entry "
+                           "points, so it is not registered (choose the stub with 'stub')");
+    }
+  }
+  return warnings;
 }
 
 }  // namespace setrunc

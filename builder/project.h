@@ -34,4 +34,14 @@ bool FindFileVersion(const Bytes& image, u32* ms, u32* ls);
 // The same for the file `path`, read in pieces.
 bool FindFileVersionInFile(const std::string& path, u32* ms, u32* ls);
 
+// The processor a Windows program or library is built for: the machine
+// field of its PE header (0x14C x86, 0x8664 x64), or 0 when `image` (its
+// first bytes; 4 KB hold the header) is no Windows program.
+u16 PeMachine(const Bytes& image);
+// Warnings about components registered through their entry points that the
+// setup program `stub` (its image) cannot load: a library built for another
+// processor, or no Windows library at all. Only a setup program of the
+// component's own kind calls its DllRegisterServer.
+std::vector<std::string> ComponentMachineWarnings(const Project& project, const Bytes& stub);
+
 }  // namespace setrunc

@@ -1,10 +1,12 @@
-// The finishing step: the uninstaller's log, the Uninstall entry and the
-// install-folder records.
+// The finishing step: the uninstaller's log, the shortcuts, the Uninstall
+// entry and the install-folder records.
 #include <windows.h>
 #include <string.h>
 
 #include "engine/data_source.h"
 #include "engine/install.h"
+#include "engine/integration_seam.h"
+#include "engine/run_entries.h"
 #include "engine/uninstall_log.h"
 #include "package/tables.h"
 #include "paths/destination.h"
@@ -96,7 +98,9 @@ static void WriteUninstallEntry() {
 static void CompleteUninstaller() {
   FileHandle file = OpenExisting(UninstallerPath, OpenReadWrite);
   if (file != InvalidFile) WriteFileLog(file);
-  // The shortcut log record comes with the shortcuts.
+  // The shortcuts are created either way; without the file nothing of them
+  // is recorded.
+  MakeShortcuts(file);
   WriteUninstallEntry();
   if (file == InvalidFile) return;
   const GroupTables& group = Groups[CurrentGroup];
@@ -146,11 +150,12 @@ void FinishInstallation() {
   if (DataSource != InvalidFile) CloseFile(DataSource);
   DataSource = InvalidFile;
   if (InstallResult == 0 && CurrentGroup >= 0 && CurrentGroupRecord.data) {
-    // Without an uninstaller there is no log; shortcuts come with their own
-    // subsystem either way.
+    // Without an uninstaller there is no log, but still the shortcuts.
     if (UninstallerPath[0]) CompleteUninstaller();
+    else MakeShortcuts(InvalidFile);
     if (!ForcedPageMode) RecordInstallFolder();
-    // Run phase 1 comes with the subsystem that owns it.
+    // The programs and documents of the end of the file phase.
+    RunEntries(RunPhaseValue(1), RunKindAll, 1);
   }
   // After a Cancel (the installing page's, or the pump's quit) the page
   // result stays the Cancel's: the wizard ends instead of moving on.

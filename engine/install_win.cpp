@@ -4,7 +4,9 @@
 
 #include "engine/data_source.h"
 #include "engine/engine_os.h"
+#include "engine/fonts.h"
 #include "engine/install.h"
+#include "engine/integration_seam.h"
 #include "engine/overwrite.h"
 #include "engine/restart.h"
 #include "engine/temp_name.h"
@@ -329,8 +331,12 @@ int InstallNextFile() {
     const int placed = ordinary && RenameOpenCopy(output);
     CloseFile(output);
     output = InvalidFile;
-    // Font files: RemoveFont of the old file comes with font installation.
-    if (kind == DestFonts && PathExists(TargetPath)) inUse = FileInUse(TargetPath);
+    // An existing font leaves the system before its file is replaced; only
+    // then does it show whether the file is still in use.
+    if (kind == DestFonts && PathExists(TargetPath)) {
+      RemoveFont(TargetPath);
+      inUse = FileInUse(TargetPath);
+    }
 
     if (placed) {
       SetState(entry, StateNew);
@@ -369,12 +375,14 @@ done:
     const u32 flags = EntryFlagsOf(entry);
     const u32 kind = ReadU32(entry + EntryDestination);
     const u16 state = StateOf(entry);
-    if (kind != DestInstallDir && (flags & FileFlagShared) &&
-        (state == StateReplaced || state == StateNew || state == StateAtRestart ||
-         state == StateKept))
+    const int placed = state == StateReplaced || state == StateNew || state == StateAtRestart;
+    if (kind != DestInstallDir && (flags & FileFlagShared) && (placed || state == StateKept))
       IncrementSharedCount();
-    // Fonts (kind 3) and self-registering components are registered by the
-    // subsystems that own them.
+    if (kind == DestFonts && (state == StateReplaced || state == StateNew)) InstallFont(TargetPath);
+    // Deferred components are registered when they are committed; a kept
+    // one only with /F.
+    if ((flags & FileFlagSelfRegister) && (placed || (RegisterKeptFiles && state == StateKept)))
+      RegisterComponent(entry, nullptr);
     if (flags & FileFlagScreenSaver) ScreenSaverEntry = entry;
   }
 progress:

@@ -3,6 +3,7 @@
 
 #include "engine/restart.h"
 #include "engine/wininit.h"
+#include "engine/wow64.h"
 #include "base/files.h"
 #include "paths/path_text.h"
 #include "base/run_state.h"
@@ -41,7 +42,17 @@ int ReplaceAtRestart(const char* target, const char* source) {
   if (target) ClearReadOnly(target);
   if (IsWinNT) {
     DWORD flags = MOVEFILE_DELAY_UNTIL_REBOOT | (target ? MOVEFILE_REPLACE_EXISTING : 0);
-    return MoveFileExA(source, target, flags) ? 1 : 0;
+    // The system moves the files at its next start, as a 64-bit program on
+    // 64-bit Windows: a 32-bit program names the places the files really
+    // have (its system folder is SysWOW64).
+    char realSource[PathSize], realTarget[PathSize];
+    CopyText(realSource, source, PathSize);
+    PathForEveryProgram(realSource, PathSize);
+    if (target) {
+      CopyText(realTarget, target, PathSize);
+      PathForEveryProgram(realTarget, PathSize);
+    }
+    return MoveFileExA(realSource, target ? realTarget : nullptr, flags) ? 1 : 0;
   }
   char shortSource[PathSize], shortTarget[PathSize], iniPath[PathSize + 16];
   ShortPath(source, shortSource);

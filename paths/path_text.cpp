@@ -13,6 +13,13 @@ int SetExtension(char* path, const char* extension, u32 size) {
   return 1;
 }
 
+const char* FileExtension(const char* path) {
+  const char* slash = strrchr(path, '\\');
+  const char* name = slash ? slash + 1 : path;
+  const char* dot = strrchr(name, '.');
+  return dot ? dot : name + strlen(name);
+}
+
 int AddBackslash(char* path, u32 size) {
   size_t length = strlen(path);
   if (length == 0 || path[length - 1] == '\\') return 1;

@@ -14,6 +14,10 @@ int AddBackslash(char* path, u32 size);
 // Removes one trailing backslash from a path longer than three characters
 // (a drive root such as C:\ keeps it).
 void RemoveBackslash(char* path);
+// The extension of the file name at the end of `path` (from the last dot of
+// its last part, dot included), or "" (the end of `path`) when the name has
+// none.
+const char* FileExtension(const char* path);
 // Writes `value` in decimal digits, with leading zeros up to `minDigits`
 // (at most 10), and a terminator. `out` needs room for 11 bytes. Returns the
 // number of digits written.

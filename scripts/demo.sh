@@ -30,7 +30,9 @@ mkdir -p "$out"
 rm -rf "$shots"
 setup=$out/demo-setup.exe
 hello=$root/build/win32/demo_hello.exe
-build/native/setrunc build examples/demo/project.toml -o "$setup" -D HELLO="$hello"
+greeting=$root/build/win32/demo_greeting.dll
+build/native/setrunc build examples/demo/project.toml -o "$setup" -D HELLO="$hello" \
+  -D GREETING="$greeting"
 echo "== built $setup ($(stat -c %s "$setup") bytes)"
 build/native/setrunc verify "$setup"
 
@@ -47,7 +49,7 @@ walk examples/minimal/project.toml minimal
 echo "== the customised project's full-screen wizard (examples/custom)"
 walk examples/custom/project.toml custom --shot screen
 echo "== the demo's wizard, walked on a virtual display (prefix $SETRUN_WINEPREFIX)"
-walk examples/demo/project.toml demo -D HELLO="$hello"
+walk examples/demo/project.toml demo -D HELLO="$hello" -D GREETING="$greeting"
 echo "exit code: 0"
 echo "== pictures of the pages"
 ls "$shots"
@@ -66,6 +68,17 @@ echo "== registry (as the 32-bit setup program sees it: /reg:32)"
 tests/wine/run-in-wine.sh reg query 'HKLM\Software\Setrun Demo' /reg:32 >"$out/reg.txt" 2>&1 || true
 tr -d '\r' <"$out/reg.txt" | grep -v '^$' || true
 folder=$(tr -d '\r' <"$out/reg.txt" | sed -nE 's/^ +InstallDir +REG_SZ +(.*)$/\1/p')
+echo "== Start menu shortcut"
+find "$drive_c"/users/*/AppData/Roaming/Microsoft/Windows/Start\ Menu/Programs/Setrun\ Demo \
+  -name '*.lnk' 2>/dev/null | sed "s|$drive_c|C:|" || true
+echo "== font, component and program runs (registry)"
+list() {  # key, reg query arguments...
+  local key=$1; shift
+  tests/wine/run-in-wine.sh reg query "$key" "$@" 2>/dev/null | tr -d '\r' | grep -v '^$' || true
+}
+list 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\Fonts' /v 'DejaVu Sans Mono (TrueType)'
+list 'HKCR\CLSID\{6A0C5E43-1F2B-4D7A-9E38-5B61C0D2A7F4}' /s /reg:32
+list 'HKCU\Software\Setrun Demo' /v Runs
 echo "== running the installed program"
 tests/wine/run-in-wine.sh "${folder:-C:\Program Files (x86)\Setrun Demo}\\hello.exe" || true
 WINEPREFIX=$SETRUN_WINEPREFIX /usr/lib/wine/wineserver -k 2>/dev/null || true

@@ -11,6 +11,7 @@ packages=(
   libgtest-dev zlib1g-dev libtomlplusplus-dev libdeflate-dev libstb-dev
   clang libclang-rt-14-dev
   libssl-dev openssl osslsigncode
+  fonts-dejavu-core
 )
 # The 32-bit setup program runs under Debian's 32-bit Wine, the same version
 # as wine64; it needs the i386 architecture. Installing it may upgrade a few

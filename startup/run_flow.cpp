@@ -1,8 +1,6 @@
 // The parts of the run flow that need no Windows API.
 #include "startup/run_flow.h"
 
-#include "engine/run_entries.h"
-#include "package/tables.h"
 #include "base/run_state.h"
 
 PlatformClass ClassifyPlatform(int known, u32 platformId, u32 major, u32 minor) {
@@ -67,25 +65,4 @@ int FormatScreenSaverCommand(char* command, u32 size, const char* systemFolder,
     return 0;
   }
   return 1;
-}
-
-int HasDeferredRuns() {
-  if (CurrentGroup < 0 || (u32)CurrentGroup >= GroupCount) return 0;
-  const GroupTables& group = Groups[CurrentGroup];
-  const u8* list = group.fileList;
-  const u32 length = group.fileListLength;
-  if (!list || length < 4) return 0;
-  const u32 count = ReadU32(list);
-  u32 at = 4;
-  for (u32 i = 0; i < count; ++i) {
-    if (length - at < EntryFixedSize) break;
-    const u8* entry = list + at;
-    const u32 entryLength = ReadU16(entry + EntryLength);
-    if (entryLength < EntryFixedSize || entryLength > length - at) break;
-    const u32 flags = ReadU32(entry + EntryFlags);
-    const u32 phase = (flags & FileFlagRunPhaseMask) >> FileFlagRunPhaseShift;
-    if (phase >= 3 || (phase != 0 && (flags & FileFlagDeferRun))) return 1;
-    at += entryLength;
-  }
-  return 0;
 }

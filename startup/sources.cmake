@@ -1,11 +1,8 @@
 list(APPEND SETRUN_PORTABLE_SOURCES
   startup/command_line.cpp
   startup/run_flow.cpp)
-# The steps not built yet (pending_win.cpp) stand in the library too: the
-# seams connect the wizard, whose pages call them.
 list(APPEND SETRUN_WINDOWS_SOURCES
   startup/common_ui_win.cpp
-  startup/pending_win.cpp
   startup/seams_win.cpp)
 # The entry point and resources belong to the program itself, not to the
 # library the Windows tests link.

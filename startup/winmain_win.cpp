@@ -14,9 +14,6 @@
 #include "wizard/messages.h"
 #include "wizard/wizard.h"
 
-static const u32 RunPhase1 = 0x1000000, RunPhase2 = 0x2000000, RunPhase3 = 0x3000000,
-                 RunPhase4 = 0x4000000;
-static const int RunAll = 0, RunProgramsOnly = 1;
 static const i32 RestartNow = 16;
 
 // The running program's own file (not ProgramPath, which /S may have
@@ -31,10 +28,10 @@ static void ReadOwnPath() {
 // cannot be used.
 static int ContinuationRun() {
   if (!LoadPackage() || !SelectGroup(ContinueGroup - 1)) return ExitFailed;
-  RunEntries(RunPhase1, RunAll, 0);
-  RunEntries(RunPhase2, RunAll, 0);
-  RunEntries(RunPhase3, RunAll, 0);
-  if (RunAfterInstall) RunEntries(RunPhase4, RunProgramsOnly, 0);
+  RunEntries(RunPhaseValue(1), RunKindAll, 0);
+  RunEntries(RunPhaseValue(2), RunKindAll, 0);
+  RunEntries(RunPhaseValue(3), RunKindAll, 0);
+  if (RunAfterInstall) RunEntries(RunPhaseValue(4), RunKindPrograms, 0);
   return 0;
 }
 
@@ -106,8 +103,8 @@ static int NormalRun(int showCommand) {
   AskAboutRestart(showCommand);
   CloseBackdrop();
   if (!ForcedPageMode && RestartState == 0 && !UserCancelled && InstallResult == 0) {
-    RunEntries(RunPhase3, RunAll, 1);
-    if (RunAfterInstall) RunEntries(RunPhase4, RunProgramsOnly, 1);
+    RunEntries(RunPhaseValue(3), RunKindAll, 1);
+    if (RunAfterInstall) RunEntries(RunPhaseValue(4), RunKindPrograms, 1);
   }
   return 0;
 }

@@ -20,7 +20,6 @@ static const u32 CaptionSize = 1024;
 static const u32 FigureSize = 100;
 static const u32 ReadyTextSize = 1024;
 static const u32 FinishTextSize = 2048;
-static const u32 RunPhase2 = 0x2000000, RunPhase4 = 0x4000000;
 
 static u32 GroupFlagsValue() {
   return CurrentGroupRecord.data ? ReadU16(CurrentGroupRecord.data + GroupFlags) : 0;
@@ -315,7 +314,7 @@ static void ShowSuccess(HWND page) {
       SetText(page, ControlIdText2, "");
     }
   }
-  RunEntries(RunPhase2, 0, 1);
+  RunEntries(RunPhaseValue(2), RunKindAll, 1);
 }
 
 static INT_PTR CALLBACK FinishPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -346,7 +345,7 @@ static INT_PTR CALLBACK FinishPageProc(HWND page, UINT message, WPARAM wParam, L
         PageResult = PageResultCancel;
         break;
       case ControlIdLaunch:
-        RunEntries(RunPhase4, 2, 1);
+        RunEntries(RunPhaseValue(4), RunKindDocuments, 1);
         break;
       case ControlIdRunAfter:
         RunAfterInstall = IsDlgButtonChecked(page, ControlIdRunAfter) == BST_CHECKED;

@@ -1,7 +1,7 @@
 #!/bin/sh
 # Builds the demo installer: setrunc (native build), the 32-bit setup program
-# (the builder's default) and the demo program (32-bit Windows build), then
-# examples/demo/project.toml.
+# (the builder's default), the demo program and its component (32-bit
+# Windows build), then examples/demo/project.toml.
 #
 #   examples/demo/build-demo.sh [OUTPUT-FOLDER]
 #
@@ -19,16 +19,10 @@ ninja -C "$native" setrunc
 cmake -S "$root" -B "$win32" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" >/dev/null
 ninja -C "$win32" setrun
 
-# The demo program: target demo_hello when the Windows build has it,
-# otherwise compiled here with the same options.
-if ninja -C "$win32" -t targets all | grep -q '^demo_hello\.exe:'; then
-  ninja -C "$win32" demo_hello
-  hello="$win32/demo_hello.exe"
-else
-  i686-w64-mingw32-gcc -Os -s -Wall -Wextra -Werror -o "$out/hello.exe" "$root/examples/demo/hello.c"
-  hello="$out/hello.exe"
-fi
+# The demo program and its component: targets demo_hello and demo_greeting
+# of the Windows build.
+ninja -C "$win32" demo_hello demo_greeting
 
 "$native/setrunc" build "$root/examples/demo/project.toml" -o "$out/demo-setup.exe" \
-  --stub "$win32/setrun.exe" -D HELLO="$hello"
+  --stub "$win32/setrun.exe" -D HELLO="$win32/demo_hello.exe" -D GREETING="$win32/demo_greeting.dll"
 "$native/setrunc" verify "$out/demo-setup.exe"

@@ -17,11 +17,12 @@ if ! grep -q '"silent"' "$work/project.toml"; then
 fi
 grep -q '"silent"' "$work/project.toml"
 x86_64-w64-mingw32-gcc -Os -s -o "$work/hello.exe" "$root/examples/demo/hello.c"
+x86_64-w64-mingw32-gcc -Os -s -shared -o "$work/greeting.dll" "$root/examples/demo/greeting.c"
 # The folder name tells this run's installation apart from earlier ones.
 folder="Setrun Demo $$"
 sed -i "s/^folder = .*/folder = \"C:\\\\\\\\$folder\"/" "$work/project.toml"
 "$setrunc" build "$work/project.toml" -o "$work/demo-setup.exe" --stub "$stub" \
-  -D HELLO="$work/hello.exe" -q
+  -D HELLO="$work/hello.exe" -D GREETING="$work/greeting.dll" -q
 "$setrunc" verify "$work/demo-setup.exe" >/dev/null
 
 run="$root/tests/wine/run-in-wine.sh"
@@ -38,6 +39,13 @@ done
 "$run" "C:\\$folder\\hello.exe" >"$work/hello.out" 2>&1
 grep -q "Hello from the setrun demo." "$work/hello.out" || { echo "hello.exe did not run" >&2; exit 1; }
 rm -rf "$installed"
+# What the demo registered (its shortcut, font, component and the runs of
+# its program are checked by the installation case of the demo): its
+# shortcut, component and count of runs are gone again; the font, a copy of
+# one Wine already knows from the host, stays.
+"$run" reg delete 'HKCU\Software\Setrun Demo' /f >/dev/null 2>&1 || true
+"$run" reg delete 'HKCR\CLSID\{6A0C5E43-1F2B-4D7A-9E38-5B61C0D2A7F4}' /f >/dev/null 2>&1 || true
+rm -rf "$prefix"/drive_c/users/*/AppData/Roaming/Microsoft/Windows/Start\ Menu/Programs/Setrun\ Demo
 
 # An uninstaller: the image, the packaged log start overwritten by the file
 # log, the registry entries verbatim, the closing end header; and the

@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <string.h>
 #include <unistd.h>
 
 #include "builder/codepage.h"
@@ -442,6 +443,72 @@ TEST_F(ProjectFile, SettingsWithoutEffectAreWarnedAbout) {
   EXPECT_TRUE(p.warnings.empty());
 }
 
+// Run entries: a phase by name or number, or a table; the kind follows the
+// file name unless the project says otherwise; the screen saver.
+TEST_F(ProjectFile, RunAndScreenSaverSettings) {
+  std::system(("mkdir -p '" + (dir / "docs") + "'").c_str());
+  for (const char* name : {"tool.exe", "Setup.MSI", "readme.txt", "docs/a.htm", "docs/b.htm", "s.scr"})
+    WriteFile(dir / name, "x");
+  LoadedProject p = Load(Files({
+      "source = \"tool.exe\"\nrun = \"launch\"\n",
+      "source = \"readme.txt\"\nrun = \"after_setup\"\n",
+      "source = \"Setup.MSI\"\nrun = { when = \"install\", args = \"/qb\", wait = true, "
+      "wait_for_restart = true }\n",
+      "source = \"readme.txt\"\nname = \"r2.txt\"\nrun = { open = \"program\" }\n",
+      "source = \"tool.exe\"\nname = \"t2.exe\"\nrun = { when = 2, open = \"document\" }\n",
+      "source = \"docs/*.htm\"\nname = \"docs\"\nrun = \"finish_page\"\n",
+      "source = \"readme.txt\"\nname = \"r3.txt\"\nrun = 3\n",
+      "source = \"s.scr\"\nscreen_saver = true\n",
+  }));
+  const auto& files = p.project.groups[0].files;
+  ASSERT_EQ(files.size(), 9u);
+  const u32 os = FileFlagWindowsMask;
+  auto phase = [](u32 n) { return n << FileFlagRunPhaseShift; };
+  EXPECT_EQ(files[0].flags, os | phase(4));
+  EXPECT_EQ(files[1].flags, os | phase(3) | FileFlagDocument);
+  EXPECT_EQ(files[2].flags, os | phase(1) | FileFlagWait | FileFlagDeferRun);
+  EXPECT_EQ(files[2].strings[8], "/qb");
+  EXPECT_EQ(files[3].flags, os | phase(4));  // a table runs at "launch" by default
+  EXPECT_EQ(files[4].flags, os | phase(2) | FileFlagDocument);
+  EXPECT_EQ(files[5].flags, os | phase(2) | FileFlagDocument);
+  EXPECT_EQ(files[6].flags, os | phase(2) | FileFlagDocument);
+  EXPECT_EQ(files[7].flags, os | phase(3));  // a number is stored as it stands
+  EXPECT_EQ(files[8].flags, os | FileFlagScreenSaver);
+  EXPECT_TRUE(p.warnings.empty()) << p.warnings[0];
+
+  struct Case {
+    std::string body, what;
+  } errors[] = {
+      {"name = \"d\"\nflags = [\"folder_entry\"]\nrun = \"launch\"\n", "a folder entry has nothing to run"},
+      {"source = \"tool.exe\"\nrun = \"sometime\"\n", "unknown run phase 'sometime'"},
+      {"source = \"tool.exe\"\nrun = 8\n", "a run phase is 0 to 7"},
+      {"source = \"tool.exe\"\nrun = { when = \"launch\", args = \"a\" }\nrun_args = \"b\"\n",
+       "give either 'run.args' or 'run_args'"},
+      {"source = \"tool.exe\"\nrun = { open = \"shell\" }\n", "unknown way of opening 'shell'"},
+      {"source = \"tool.exe\"\nrun = { at = 1 }\n", "group[0].file[0].run.at: unknown key"},
+      {"source = \"tool.exe\"\nscreen_saver = \"yes\"\n", "screen_saver: must be true or false"},
+  };
+  for (const Case& c : errors) {
+    std::string e = Error(Files({c.body}));
+    EXPECT_NE(e.find(c.what), std::string::npos) << "message: " << e << "\nexpected: " << c.what;
+  }
+
+  p = Load(Files({
+      "source = \"readme.txt\"\nrun = { args = \"-x\", wait = true }\n",
+      "source = \"tool.exe\"\nrun = { when = \"after_setup\", wait_for_restart = true }\n",
+      "source = \"tool.exe\"\nname = \"t2.exe\"\nrun_args = \"-y\"\nscreen_saver = true\n",
+      "source = \"s.scr\"\nscreen_saver = true\n",
+  }));
+  const char* warned[] = {"its run arguments are not passed", "does not wait for it",
+                          "run phase 3 always waits for a pending restart",
+                          "run arguments without 'run' have no effect", "'t2.exe' does not end in .scr",
+                          "2 screen savers: only the last one, 's.scr', is installed"};
+  ASSERT_EQ(p.warnings.size(), 6u);
+  for (size_t i = 0; i < 6; ++i)
+    EXPECT_NE(p.warnings[i].find(warned[i]), std::string::npos) << p.warnings[i];
+  EXPECT_EQ(p.warnings[0].rfind("demo.toml:3:10: group[0].file[0].source: ", 0), 0u) << p.warnings[0];
+}
+
 TEST_F(ProjectFile, ProjectFileFromDiskResolvesAgainstItsFolder) {
   std::system(("mkdir -p '" + (dir / "proj/files") + "'").c_str());
   WriteFile(dir / "proj/files/r.txt", "r");
@@ -450,6 +517,137 @@ TEST_F(ProjectFile, ProjectFileFromDiskResolvesAgainstItsFolder) {
   EXPECT_EQ(p.output, dir / "proj/out/setup.exe");
   EXPECT_EQ(p.project.groups[0].files[0].data.path, dir / "proj/files/r.txt");
   EXPECT_THROW(setrunc::LoadProjectFile(dir / "none.toml", {}), BuildError);
+}
+
+TEST_F(ProjectFile, ShortcutsFontsAndComponentsWithTheirDefaults) {
+  WriteFile(dir / "tool.exe", "MZ");
+  WriteFile(dir / "sans.ttf", Bytes{0, 1, 0, 0, 9});
+  WriteFile(dir / "ext.dll", "MZ");
+  WriteFile(dir / "types.tlb", "MSFT");
+  LoadedProject p = Load(R"(
+title = "Tool"
+[[group]]
+[[group.file]]
+source = "tool.exe"
+name = "bin/tool.exe"
+shortcut = true
+desktop_shortcut = { name = "Run Tool.lnk", args = "--home #InstallDir#", window = "maximised" }
+[[group.file]]
+source = "tool.exe"
+name = "other.exe"
+destination = "windows"
+shortcut = { folder = ["Tool/Extras", ""], name = "Other.lnk", icon = "icons/o.ico", icon_index = 2, window = "minimised" }
+[[group.file]]
+source = "sans.ttf"
+font = true
+[[group.file]]
+source = "ext.dll"
+register = true
+[[group.file]]
+source = "types.tlb"
+register = "type_library"
+)");
+  EXPECT_TRUE(p.warnings.empty()) << p.warnings[0];
+  const auto& f = p.project.groups[0].files;
+  // A program's shortcut: in the product's folder, named after the program,
+  // with the program's own icon.
+  EXPECT_EQ(f[0].strings[1], "Tool");
+  EXPECT_EQ(f[0].strings[2], "tool.lnk");
+  EXPECT_EQ(f[0].strings[3], "");
+  EXPECT_EQ(f[0].strings[4], "bin\\tool.exe");
+  EXPECT_EQ(f[0].iconIndex, 0);
+  EXPECT_EQ(f[0].strings[5], "Run Tool.lnk");
+  EXPECT_EQ(f[0].strings[6], "--home #InstallDir#");
+  EXPECT_EQ(f[0].strings[7], "bin\\tool.exe");
+  EXPECT_EQ(f[0].options, FileOptionOrdinary | (2u << FileOptionDesktopWindowShift));
+  EXPECT_EQ(f[0].flags & (FileFlagStartMenuShortcut | FileFlagDesktopShortcut),
+            FileFlagStartMenuShortcut | FileFlagDesktopShortcut);
+  // The Programs folder itself first (an empty part at the end is dropped);
+  // outside the installation folder no icon string of the file's own.
+  EXPECT_EQ(f[1].strings[1], ";Tool\\Extras");
+  EXPECT_EQ(f[1].strings[2], "Other.lnk");
+  EXPECT_EQ(f[1].strings[4], "icons\\o.ico");
+  EXPECT_EQ(f[1].iconIndex, 2);
+  EXPECT_EQ(f[1].options & FileOptionStartMenuWindowMask, 1u);
+  EXPECT_EQ(f[1].strings[5], "");
+  EXPECT_EQ(f[2].destination, (u32)DestFonts);
+  EXPECT_EQ(f[3].flags & FileFlagSelfRegister, FileFlagSelfRegister);
+  EXPECT_EQ(f[3].options & FileOptionRegisterMask, 0u);
+  EXPECT_EQ(f[4].options & FileOptionRegisterMask, FileOptionTypeLibrary);
+  p = Load(Files({"source = \"tool.exe\"\nshortcut = { folder = \"\" }\n"}));
+  EXPECT_EQ(p.project.groups[0].files[0].strings[1], "");  // the Programs folder itself
+  // With a product name, the folder is the product's (not its setup title).
+  p = Load("product = \"Tool Pro\"\nversion = \"2.1\"\n[[group]]\n[[group.file]]\n"
+           "source = \"tool.exe\"\nshortcut = true\n");
+  EXPECT_EQ(p.project.groups[0].files[0].strings[1], "Tool Pro");
+}
+
+TEST_F(ProjectFile, ShortcutFontAndRegistrationMistakes) {
+  WriteFile(dir / "a.exe", "MZ");
+  WriteFile(dir / "b.exe", "MZ");
+  WriteFile(dir / "readme.txt", "text");
+  struct Case {
+    std::string body, message;
+  } cases[] = {
+      {"source = \"a.exe\"\nshortcut = true\nstart_menu_name = \"A.lnk\"\n",
+       "demo.toml:5:19: group[0].file[0].start_menu_name: give either 'shortcut' or 'start_menu_name'"},
+      {"source = \"a.exe\"\ndesktop_shortcut = true\ndesktop_window = \"normal\"\n",
+       "give either 'desktop_shortcut' or 'desktop_window'"},
+      {"source = \"*.exe\"\nshortcut = true\n",
+       "group[0].file[0].shortcut: a shortcut belongs to one file; this entry stands for 2"},
+      {"source = \"a.exe\"\nshortcut = { folder = \"A;B\" }\n", "must not contain ';'"},
+      {"source = \"a.exe\"\nshortcut = { name = \"x\\\\y.lnk\" }\n", "is a file name; the folder is 'folder'"},
+      {"source = \"a.exe\"\nshortcut = { colour = 1 }\n", "shortcut.colour: unknown key"},
+      {"source = \"a.exe\"\ndesktop_shortcut = { folder = \"x\" }\n", "desktop_shortcut.folder: unknown key"},
+      {"source = \"a.exe\"\nshortcut = 3\n", "must be true or a table of shortcut settings"},
+      {"source = \"a.exe\"\nregister = \"magic\"\n", "unknown registration method 'magic'"},
+      {"source = \"a.exe\"\nregister = true\nregister_method = 1\n", "give either 'register' or 'register_method'"},
+      {"source = \"a.exe\"\nflags = 4096\nregister = true\n", "a numeric flag word is stored as it stands"},
+      {"source = \"a.exe\"\nfont = true\ndestination = \"system\"\n", "a font goes to the fonts folder"},
+      {"name = \"logs\"\nflags = [\"folder_entry\"]\nshortcut = true\n", "a folder entry has no shortcut"},
+  };
+  for (const Case& c : cases) {
+    std::string error = Error(Files({c.body}));
+    EXPECT_NE(error.find(c.message), std::string::npos) << c.body << "\n" << error;
+  }
+  // A font the setup program cannot name is only warned about.
+  LoadedProject p = Load(Files({"source = \"readme.txt\"\nfont = true\n"}));
+  ASSERT_EQ(p.warnings.size(), 1u);
+  EXPECT_NE(p.warnings[0].find("is not a TrueType or OpenType font"), std::string::npos) << p.warnings[0];
+}
+
+TEST_F(ProjectFile, ComponentsForAnotherProcessorAreWarnedAbout) {
+  // A library's header: "MZ", the PE header's offset at 0x3C, "PE\0\0" and
+  // the machine.
+  auto image = [](u16 machine) {
+    Bytes b(0x100, 0);
+    b[0] = 'M';
+    b[1] = 'Z';
+    WriteU32(&b[0x3C], 0x80);
+    memcpy(&b[0x80], "PE\0\0", 4);
+    WriteU16(&b[0x84], machine);
+    return b;
+  };
+  WriteFile(dir / "x86.dll", image(0x14C));
+  WriteFile(dir / "x64.dll", image(0x8664));
+  WriteFile(dir / "plain.dll", "not a library");
+  WriteFile(dir / "script.reg", "REGEDIT4");
+  LoadedProject p = Load(Files({"source = \"x86.dll\"\nregister = true\n",
+                                "source = \"x64.dll\"\nregister = true\n",
+                                "source = \"plain.dll\"\nflags = [\"self_register\"]\n",
+                                "source = \"script.reg\"\nregister = \"registry_script\"\n"}));
+  EXPECT_EQ(setrunc::PeMachine(image(0x8664)), 0x8664);
+  EXPECT_EQ(setrunc::PeMachine(Bytes(0x100, 0)), 0);
+  std::vector<std::string> w = setrunc::ComponentMachineWarnings(p.project, image(0x14C));
+  ASSERT_EQ(w.size(), 2u);
+  EXPECT_NE(w[0].find("group[0].file[1].source: " + (dir / "x64.dll") +
+                      " is a 64-bit library and the setup program is 32-bit"),
+            std::string::npos) << w[0];
+  EXPECT_NE(w[1].find("plain.dll is no Windows library"), std::string::npos) << w[1];
+  w = setrunc::ComponentMachineWarnings(p.project, image(0x8664));
+  ASSERT_EQ(w.size(), 2u);
+  EXPECT_NE(w[0].find("x86.dll is a 32-bit library and the setup program is 64-bit"),
+            std::string::npos) << w[0];
 }
 
 TEST(CodePage, Utf8BecomesWindows1252) {

@@ -29,8 +29,10 @@ if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
     builder/backdrop.cpp builder/codepage.cpp builder/images.cpp builder/inspect_json.cpp builder/layout.cpp
     builder/package_reader.cpp builder/package_writer.cpp
     builder/reader_commands.cpp builder/shared_data.cpp builder/signature.cpp builder/texts.cpp)
-  target_link_libraries(setrun_reader_fuzz PRIVATE setrun_fuzzed ZLIB::ZLIB PkgConfig::LIBDEFLATE PkgConfig::STB
-    PkgConfig::LIBCRYPTO Threads::Threads)
+  # The builder reads and writes with the system's zlib (the inflater above
+  # carries prefixed names).
+  target_link_libraries(setrun_reader_fuzz PRIVATE setrun_fuzzed PkgConfig::LIBDEFLATE ZLIB::ZLIB
+    PkgConfig::STB PkgConfig::LIBCRYPTO Threads::Threads)
   target_link_options(setrun_reader_fuzz PRIVATE -fsanitize=fuzzer,address,undefined)
 
   # The seed corpus of both targets: hand-assembled packages.
@@ -44,4 +46,12 @@ if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
   add_executable(setrun_markup_fuzz tests/fuzz/markup_fuzz.cpp)
   target_link_libraries(setrun_markup_fuzz PRIVATE setrun_fuzzed)
   target_link_options(setrun_markup_fuzz PRIVATE -fsanitize=fuzzer,address,undefined)
+endif()
+
+# libFuzzer target over the font name reader (the "name" table of a TrueType
+# file).
+if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+  add_executable(setrun_font_name_fuzz tests/fuzz/font_name_fuzz.cpp)
+  target_link_libraries(setrun_font_name_fuzz PRIVATE setrun_fuzzed)
+  target_link_options(setrun_font_name_fuzz PRIVATE -fsanitize=fuzzer,address,undefined)
 endif()

@@ -4,7 +4,8 @@
 # (setrun_package_fuzz) and setrunc's reader, inspect and verify beside the
 # loader (setrun_reader_fuzz), each from the hand-assembled seed corpus for
 # half of the time; then the markup of formatted texts (setrun_markup_fuzz)
-# for at most 15 s more. Exits non-zero
+# for at most 15 s more, and the font name reader (setrun_font_name_fuzz)
+# for at most 10 s. Exits non-zero
 # when a fuzzer finds a crash, a sanitizer report, a leak, a broken
 # invariant, an input that takes more than 10 s or a single allocation of
 # more than 192 MB (the inputs are kept in the artifacts folder).
@@ -28,7 +29,8 @@ each=$((seconds / 2))
 if [ ! -f "$build/build.ninja" ]; then
   CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 fi
-if ! ninja -C "$build" setrun_package_fuzz setrun_reader_fuzz setrun_markup_fuzz setrun_fuzz_seeds \
+if ! ninja -C "$build" setrun_package_fuzz setrun_reader_fuzz setrun_markup_fuzz \
+    setrun_font_name_fuzz setrun_fuzz_seeds \
     >"$build/fuzz-build.log" 2>&1; then
   grep -E -A12 '^FAILED|error' "$build/fuzz-build.log" | head -n 40 >&2
   echo "the fuzz targets do not build; log $build/fuzz-build.log" >&2
@@ -67,8 +69,10 @@ fuzz() {  # target name, corpus folder, seconds, dictionary, maximum input lengt
 }
 
 markup_seconds=$(( seconds < 15 ? seconds : 15 ))
+font_seconds=$(( seconds < 10 ? seconds : 10 ))
 failed=0
 fuzz setrun_package_fuzz corpus "$each" package.dict 262144 "$seeds" || failed=1
 fuzz setrun_reader_fuzz reader-corpus "$each" package.dict 262144 "$seeds" || failed=1
 fuzz setrun_markup_fuzz markup-corpus "$markup_seconds" markup.dict 4096 || failed=1
+fuzz setrun_font_name_fuzz font-corpus "$font_seconds" font.dict 65536 || failed=1
 exit "$failed"

@@ -12,7 +12,8 @@ import subprocess
 import time
 
 from harness import (Failure, Project, check, check_equal, header, patch_stored_stream, read,
-                     remove, stream_positions, temp_copies, uninstaller_bytes, wait_for_file)
+                     read_link, remove, shortcut_record, stream_positions, temp_copies,
+                     uninstaller_bytes, wait_for_file)
 
 UNINSTALL = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
 SHARED = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs"
@@ -105,10 +106,11 @@ def project_head(title, extra=""):
             f"uninstaller = \"uninstaller.bin\"\n{extra}\n[layout]\nflags = [\"silent\"]\n")
 
 
-def build_plain_package(ctx, title, files, uninstaller="Uninstall.exe"):
+def build_plain_package(ctx, title, files, uninstaller="Uninstall.exe", group=""):
     """Builds a package of one group in the installation folder, with its
     uninstaller: each of files is (source, data, more), where more holds the
-    further lines of that file's table (or is empty)."""
+    further lines of that file's table (or is empty); group holds further
+    lines of the group's table."""
     p = ctx.project
     p.file("uninstaller.bin", IMAGE)
     tables = ""
@@ -119,7 +121,7 @@ def build_plain_package(ctx, title, files, uninstaller="Uninstall.exe"):
 [[group]]
 folder = {q(ctx.install_win)}
 uninstaller = {q(uninstaller)}
-""" + tables)
+{group}""" + tables)
 
 
 def check_no_copies(*roots, stem=""):
@@ -794,7 +796,10 @@ def case_locked_different(ctx):
         copy = target_host[:-4] + ".$$A"
         check(os.path.exists(copy), "the waiting copy of %s is missing" % target_win)
         check_equal(read(copy), data, "the waiting copy of " + target_win)
-        check(any(src.endswith(copy_win.lower()) and dst.endswith(target_win.lower())
+        # The system moves the files as a 64-bit program: a 32-bit setup
+        # program names the system folder it really means (syswow64).
+        real_copy, real_target = w.redirect_path(copy_win), w.redirect_path(target_win)
+        check(any(src.endswith(real_copy.lower()) and dst.endswith(real_target.lower())
                   for src, dst in moves),
               "no move of %s over %s in PendingFileRenameOperations: %r" % (copy_win, target_win,
                                                                             moves))
@@ -1089,6 +1094,273 @@ source = "src/a.txt"
 ENTRIES_BEFORE_DATA = 5000
 
 
+# ---------------------------------------------------------------- integration
+
+COMPONENTS = "HKCU\\Software\\SetrunTest\\Components"
+RUN_ONCE = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce"
+FONTS = "HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion\\Fonts"
+DEJAVU = "/usr/share/fonts/truetype/dejavu/"
+
+
+def _history(w, name):
+    """The calls of the test component named name (tests/install/component_dll.c)."""
+    value = (w.reg_values(COMPONENTS) or {}).get(name + ".history")
+    return value[1] if value else None
+
+
+def case_shortcuts(ctx):
+    """A program's Start-menu shortcut with the builder's defaults (a folder
+    named after the product, the program's own icon), a desktop shortcut with
+    arguments that name the installation folder and a maximised window, and
+    a document's shortcut in two folders, one of them the Programs folder
+    itself: the link files where the user's shell folders are, read back
+    from their bytes, and the shortcut record in the uninstaller between the
+    file log and the registry entries."""
+    w = ctx.wine
+    title = "Setrun E2E Shortcuts " + ctx.name[-3:]
+    user = "C:\\users\\" + w.user()
+    programs = user + "\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs"
+    desktop = user + "\\Desktop"
+    places = [programs + "\\" + title, programs + "\\Docs " + title, programs + "\\E2E " + title +
+              ".lnk", desktop + "\\Run " + title + ".lnk"]
+    for place in places:
+        remove(w.find_host(place))
+    registry = header(0x1237, 0, 4) + b"KEY\0"
+    # The group's registry entries show where the shortcut record goes.
+    build_plain_package(ctx, title, [
+        ("app.exe", b"MZ program of the shortcut test", "shortcut = true\n"
+         f"desktop_shortcut = {{ name = \"Run {title}.lnk\", args = \"--home \\\"#InstallDir#\\\"\", "
+         "window = \"maximised\" }\n"),
+        ("readme.txt", b"read me\r\n",
+         f"shortcut = {{ folder = [\"Docs {title}\", \"\"], name = \"E2E {title}.lnk\", "
+         "window = \"minimised\", icon = \"app.exe\", icon_index = 2 }\n"),
+    ], group=f"registry_entries_hex = \"{registry.hex()}\"\n")
+    check_equal(ctx.run_setup(), 0, "exit code")
+    app = ctx.install_win + "\\app.exe"
+    links = {
+        places[0] + "\\app.lnk": {"target": app, "arguments": "", "folder": ctx.install_win,
+                                   "icon": app, "icon_index": 0, "show": 1},
+        places[3]: {"target": app, "arguments": "--home \"" + ctx.install_win + "\"",
+                    "folder": ctx.install_win, "icon": app, "icon_index": 0, "show": 3},
+        places[1] + "\\E2E " + title + ".lnk": {
+            "target": ctx.install_win + "\\readme.txt", "arguments": "", "folder": ctx.install_win,
+            "icon": app, "icon_index": 2, "show": 7},
+    }
+    links[places[2]] = links[places[1] + "\\E2E " + title + ".lnk"]
+    for place, expected in links.items():
+        path = w.find_host(place)
+        check(os.path.exists(path), "no shortcut " + place)
+        got = read_link(path)
+        for field, value in expected.items():
+            check_equal(got[field].lower() if isinstance(value, str) else got[field],
+                        value.lower() if isinstance(value, str) else value,
+                        field + " of " + place)
+    record = shortcut_record([(0, places[0], "", "app.lnk"), (0, desktop, "", "Run " + title + ".lnk"),
+                              (0, programs, "", "E2E " + title + ".lnk"),
+                              (0, places[1], "", "E2E " + title + ".lnk")])
+    check_equal(read(os.path.join(ctx.install, "Uninstall.exe")),
+                uninstaller_bytes(IMAGE, b"", [(".", "app.exe", 0), (".", "readme.txt", 0)],
+                                  registry, record),
+                "the uninstaller")
+    for place in places:
+        remove(w.find_host(place))
+
+
+def case_fonts(ctx):
+    """A TrueType font from Debian's fonts installed into the fonts folder:
+    registered under the Fonts key with the full name from its "name" table,
+    logged with the absolute fonts folder and log flag 0x2; then another font
+    under the same file name replaces it (not logged: the file was there
+    before), and the old name leaves the key.
+    The key is one for 32-bit and 64-bit programs."""
+    w, p = ctx.wine, ctx.project
+    for font in ("DejaVuSans.ttf", "DejaVuSerif.ttf"):
+        check(os.path.exists(DEJAVU + font), DEJAVU + font + " is missing: install fonts-dejavu-core")
+    name = ctx.name + ".ttf"
+    fonts_win = "C:\\windows\\Fonts"
+    target = w.find_host(fonts_win + "\\" + name)
+    # Wine registers the host's fonts under the same names: put back after.
+    before = w.reg_values(FONTS) or {}
+    saved = {n: before.get(n) for n in ("DejaVu Sans (TrueType)", "DejaVu Serif (TrueType)")}
+    remove(target)
+    try:
+        for n in saved:
+            w.reg_delete(FONTS, n)
+        for font, full, other in (("DejaVuSans.ttf", "DejaVu Sans (TrueType)", None),
+                                  ("DejaVuSerif.ttf", "DejaVu Serif (TrueType)",
+                                   "DejaVu Sans (TrueType)")):
+            build_plain_package(ctx, "E2E Fonts", [
+                ("src/" + font, read(DEJAVU + font), f"name = {q(name)}\nfont = true\n")])
+            check_equal(ctx.run_setup(), 0, "exit code")
+            check_equal(read(target), read(DEJAVU + font), "the font in " + fonts_win)
+            values = w.reg_values(FONTS, raw=True) or {}
+            check_equal(values.get(full), ("REG_SZ", name), full)
+            if other:
+                check(other not in values, other + " is still registered")
+            # A font that was there before stays when the product goes: it is
+            # not logged.
+            check_equal(read(os.path.join(ctx.install, "Uninstall.exe")),
+                        uninstaller_bytes(IMAGE, b"", [] if other else [(fonts_win, name, 2)]),
+                        "the uninstaller")
+    finally:
+        remove(target)
+        for n, value in saved.items():
+            w.reg_delete(FONTS, n)
+            if value:
+                w.reg_add(FONTS, n, value[0], value[1])
+
+
+def case_components(ctx):
+    """Components registered through their entry points (the test library
+    of tests/install/component_dll.c): the second version unregisters the
+    first before it replaces it; one that fails inside DllRegisterServer ends
+    only its own registration; a registry script is imported. A component in
+    the system folder that is loaded by another program waits for the next
+    start: the old version is unregistered at once, a RunOnce command names
+    the new one as every program sees it (on 64-bit Windows the 32-bit
+    program's system folder is syswow64), and Wine's restart (wineboot -r)
+    moves it into place and registers it."""
+    w, p = ctx.wine, ctx.project
+    comp, fault, system = ctx.name + ".dll", ctx.name + "-fault.dll", ctx.name + "-sys.dll"
+    sys_win = "C:\\windows\\system32\\" + system
+    script_key = "HKCU\\Software\\SetrunTest\\Script " + ctx.name
+    for n in (comp, fault, system):
+        w.reg_delete(COMPONENTS, n)
+        w.reg_delete(COMPONENTS, n + ".history")
+    w.reg_delete(script_key)
+    for n in w.reg_values(RUN_ONCE) or {}:
+        if n.startswith("ZPLaunch"):
+            w.reg_delete(RUN_ONCE, n)
+    w.reg_delete(PENDING_KEY, "PendingFileRenameOperations")
+    script = ("REGEDIT4\r\n\r\n[" + script_key.replace("HKCU", "HKEY_CURRENT_USER")
+              + "]\r\n\"Value\"=\"imported\"\r\n").encode()
+
+    def package(version, more=()):
+        files = [("component_%s.dll" % version, read(ctx.helper("component_%s.dll" % version)),
+                  f"name = {q(comp)}\nregister = true\n")]
+        return build_plain_package(ctx, "E2E Components", files + list(more))
+    package(1, [("component_fault.dll", read(ctx.helper("component_fault.dll")),
+                 f"name = {q(fault)}\nregister = true\n"),
+                ("settings.reg", script, "register = \"registry_script\"\n")])
+    check_equal(ctx.run_setup(), 0, "exit code")
+    check_equal(_history(w, comp), "+1", "calls of the first version")
+    check_equal(_history(w, fault), "+9", "calls of the failing component")
+    check_equal((w.reg_values(script_key) or {}).get("Value"), ("REG_SZ", "imported"),
+                "the registry script's value")
+    package(2)
+    check_equal(ctx.run_setup(), 0, "exit code")
+    check_equal(_history(w, comp), "+1 -1 +2", "calls of both versions")
+
+    # In the system folder, and held by another program.
+    def system_package(version):
+        return build_plain_package(ctx, "E2E Components", [(
+            "component_%s.dll" % version, read(ctx.helper("component_%s.dll" % version)),
+            f"name = {q(system)}\ndestination = \"system\"\nregister = true\n")])
+    sys_host = w.find_host(sys_win)
+    remove(sys_host)
+    system_package(1)
+    check_equal(ctx.run_setup(), 0, "exit code")
+    system_package(2)
+    let_go = ctx.hold(sys_win, "load")
+    try:
+        check_equal(ctx.run_setup(), 254, "exit code (restart needed, -2)")
+    finally:
+        let_go()
+    check_equal(_history(w, system), "+1 -1", "calls before the restart")
+    real = w.redirect_path(sys_win)
+    registrar = "C:\\windows\\syswow64\\regsvr32.exe" if w.redirected else "regsvr32"
+    commands = {n: v for n, v in (w.reg_values(RUN_ONCE) or {}).items() if n.startswith("ZPLaunch")}
+    check_equal(commands, {"ZPLaunch000": ("REG_SZ", registrar + " /s \"" + real + "\"")},
+                "the RunOnce command")
+    check_equal(w.run("wineboot", "-r"), 0, "exit code of wineboot -r")
+    check_equal(read(sys_host), read(ctx.helper("component_2.dll")), "the system file after the restart")
+    check_equal(_history(w, system), "+1 -1 +2", "calls after the restart")
+    check((w.reg_values(RUN_ONCE) or {}).get("ZPLaunch000") is None, "the RunOnce command stayed")
+    remove(sys_host)
+    w.reg_delete(script_key)
+    w.reg_delete(PENDING_KEY, "PendingFileRenameOperations")
+
+
+DEMO_CLASS = "HKCR\\CLSID\\{6A0C5E43-1F2B-4D7A-9E38-5B61C0D2A7F4}"
+DEMO_ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "examples", "demo")
+
+
+def case_demo(ctx):
+    """The demo of examples/demo as it ships (installed silently here), with
+    the demo program and its component of the setup program's build: its
+    files in the default folder below Program Files, the Start-menu shortcut
+    to the program, the font
+    registered under its own name, the component's class registered by its
+    DllRegisterServer (in the 32-bit view for a 32-bit one), and the program
+    started once after the installation (it counts its runs)."""
+    w = ctx.wine
+    folder = w.program_files + "\\Setrun Demo"
+    user = "C:\\users\\" + w.user()
+    link = user + "\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\Setrun Demo"
+    font = "C:\\windows\\Fonts\\DejaVuSansMono.ttf"
+    font_value = "DejaVu Sans Mono (TrueType)"
+    check(os.path.exists(DEJAVU + "DejaVuSansMono.ttf"), "install fonts-dejavu-core")
+    view = ["/reg:32"] if w.redirected else []
+
+    def class_values(key):
+        rc = w.run("reg", "query", key, *view)
+        if rc != 0:
+            return None
+        with open(w.last_output, "rb") as f:
+            text = f.read().decode("utf-8", "replace")
+        return {m.group(1): m.group(3) for m in
+                re.finditer(r"^    (.*?)    (REG_\w+)    ?(.*?)\r?$", text, re.M)}
+
+    before = (w.reg_values(FONTS, raw=True) or {}).get(font_value)
+
+    def clean():
+        for place in (folder, link):
+            remove(w.find_host(place))
+        w.run("reg", "delete", DEMO_CLASS, "/f", *view)
+        w.reg_delete("HKCU\\Software\\Setrun Demo")
+        w.reg_delete("HKLM\\Software\\Setrun Demo")
+    clean()
+    remove(w.find_host(font))
+    w.reg_delete(FONTS, font_value)
+    try:
+        # The demo's project and files, made silent: no window here.
+        project = os.path.join(ctx.work, "demo")
+        shutil.copytree(DEMO_ROOT, project)
+        with open(os.path.join(project, "project.toml"), encoding="utf-8") as f:
+            text = f.read()
+        check("[layout]" not in text and "[defines]" in text, "the demo's project changed its form")
+        with open(os.path.join(project, "project.toml"), "w", encoding="utf-8") as f:
+            f.write(text.replace("[defines]", "[layout]\nflags = [\"silent\"]\n\n[defines]", 1))
+        setup = os.path.join(ctx.work, "demo-setup.exe")
+        build = subprocess.run(
+            [ctx.project.setrunc, "build", os.path.join(project, "project.toml"), "-o", setup,
+             "--stub", ctx.stub, "-q", "-D", "HELLO=" + ctx.helper("demo_hello.exe"),
+             "-D", "GREETING=" + ctx.helper("demo_greeting.dll")],
+            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=300)
+        check(build.returncode == 0, "the demo does not build: " + build.stdout.decode(errors="replace"))
+        check_equal(ctx.run_setup("demo-setup.exe"), 0, "exit code")
+        for name in ("hello.exe", "greeting.dll", "readme.txt", "licence.txt"):
+            check(os.path.exists(w.find_host(folder + "\\" + name)), name + " is not in " + folder)
+        hello = folder + "\\hello.exe"
+        got = read_link(w.find_host(link + "\\Hello.lnk"))
+        for field, value in (("target", hello), ("folder", folder), ("icon", hello),
+                             ("arguments", "")):
+            check_equal(got[field].lower(), value.lower(), field + " of the demo's shortcut")
+        check_equal(read(w.find_host(font)), read(DEJAVU + "DejaVuSansMono.ttf"), "the demo's font")
+        check_equal((w.reg_values(FONTS, raw=True) or {}).get(font_value),
+                    ("REG_SZ", "DejaVuSansMono.ttf"), font_value)
+        check_equal((class_values(DEMO_CLASS + "\\InprocServer32") or {}).get("(Default)", "").lower(),
+                    (folder + "\\greeting.dll").lower(), "the component's registration")
+        check_equal((w.reg_values("HKCU\\Software\\Setrun Demo") or {}).get("Runs"),
+                    ("REG_DWORD", "0x1"), "runs of the demo program")
+    finally:
+        clean()
+        remove(w.find_host(font))
+        w.reg_delete(FONTS, font_value)
+        if before:
+            w.reg_add(FONTS, font_value, before[0], before[1])
+
+
 GROUPS = {
     "files": [case_files_folders_attributes_and_registration, case_earlier_installation_folder,
               case_uninstaller_in_a_subfolder, case_destinations, case_machine_wide_places],
@@ -1097,6 +1369,12 @@ GROUPS = {
                  case_sixteen_groups_forced_group, case_append_uninstaller],
     "existing": [case_only_if_absent_and_read_only, case_locked_identical, case_locked_different,
                  case_replaced_while_held, case_folder_in_a_files_place, case_versions],
+    "integration": [case_shortcuts, case_fonts, case_components, case_demo],
     "damaged": [case_damaged_data, case_corrupt_stream, case_incomplete_package,
                 case_data_source_taken_away],
 }
+
+# The programs a setup program starts, its relaunch and the continuation run.
+from run_cases import RUN_GROUPS  # noqa: E402
+
+GROUPS.update(RUN_GROUPS)

@@ -281,11 +281,59 @@ def file_log(entries):
     return out
 
 
-def uninstaller_bytes(image, log_start, entries, registry=b""):
-    """The uninstaller file as the finishing step writes it."""
+def uninstaller_bytes(image, log_start, entries, registry=b"", shortcuts=b""):
+    """The uninstaller file as the finishing step writes it; shortcuts is the
+    shortcut record (shortcut_record), when the group names shortcuts."""
     payload = file_log(entries)
-    return (image + log_start + header(0x1235, 0, len(payload)) + payload + registry
+    return (image + log_start + header(0x1235, 0, len(payload)) + payload + shortcuts + registry
             + header(0x7F7F, 2, 0))
+
+
+def read_link(path):
+    """What a shell link file says, from its bytes: {target, arguments, folder,
+    icon, icon_index, show}. The format: a 76-byte header (flags at 20, icon
+    index at 56, show command at 60), the item list, the location block with
+    the target's local path, then counted strings (name, relative path,
+    working folder, arguments, icon), UTF-16 with flag 0x80."""
+    data = read(path)
+    check(len(data) >= 76 and struct.unpack_from("<I", data, 0)[0] == 76, path + " is no link")
+    flags, = struct.unpack_from("<I", data, 20)
+    icon_index, show = struct.unpack_from("<iI", data, 56)
+    at = 76
+    if flags & 1:
+        at += 2 + struct.unpack_from("<H", data, at)[0]
+    target = ""
+    if flags & 2:
+        size, _, info_flags, _, local, _, suffix = struct.unpack_from("<7I", data, at)
+        if info_flags & 1:
+            def text(offset):
+                end = data.index(b"\0", at + offset)
+                return data[at + offset:end].decode("cp1252")
+            target = text(local) + text(suffix)
+        at += size
+    strings = {}
+    for bit, name in ((4, "name"), (8, "relative"), (0x10, "folder"), (0x20, "arguments"),
+                      (0x40, "icon")):
+        if flags & bit:
+            count, = struct.unpack_from("<H", data, at)
+            at += 2
+            width = 2 if flags & 0x80 else 1
+            raw = data[at:at + count * width]
+            at += count * width
+            # Wine counts a terminator that the format does not have.
+            strings[name] = raw.decode("utf-16-le" if width == 2 else "cp1252").rstrip("\0")
+    return {"target": target, "arguments": strings.get("arguments", ""),
+            "folder": strings.get("folder", ""), "icon": strings.get("icon", ""),
+            "icon_index": icon_index, "show": show}
+
+
+def shortcut_record(items):
+    """The shortcut record of the uninstall log: items are (depth, folder,
+    actual folder, name)."""
+    payload = struct.pack("<I", len(items))
+    for depth, folder, actual, name in items:
+        payload += bytes([depth]) + log_string(folder) + log_string(actual) + log_string(name)
+    return header(0x1236, 0, len(payload)) + payload
 
 
 def read(path):

@@ -8,7 +8,8 @@
 #   install.x86-wow64.<group>   the 32-bit setup program, 64-bit prefix (as on
 #                               64-bit Windows: file system and registry
 #                               redirection), for the groups that write to
-#                               redirected places
+#                               redirected places (runs: the RunOnce values
+#                               and the system folder's programs)
 # The groups of one line share a prefix below the build folder and run one
 # after the other (making a prefix takes longer than most groups); the lines
 # run side by side. The 32-bit runs carry the label x86 (scripts/test.sh
@@ -31,7 +32,7 @@ function(setrun_install_test name group stub arch prefix)
 endfunction()
 
 if(TARGET setrunc AND Python3_Interpreter_FOUND)
-  foreach(group files packages existing damaged)
+  foreach(group files packages existing damaged integration runs)
     if(SETRUN_STUB_X64)
       setrun_install_test(install.${group} ${group} ${SETRUN_STUB_X64} win64 x64 x64)
     endif()
@@ -41,7 +42,7 @@ if(TARGET setrunc AND Python3_Interpreter_FOUND)
   endforeach()
   # The damaged-data group writes nothing to a redirected place.
   if(SETRUN_STUB_X86)
-    foreach(group files packages existing)
+    foreach(group files packages existing integration runs)
       setrun_install_test(install.x86-wow64.${group} ${group} ${SETRUN_STUB_X86} win64 x86-wow64
         x86)
     endforeach()

@@ -18,3 +18,24 @@ foreach(version 1.5 2.0)
     VERSION_MAJOR=${major} VERSION_MINOR=${minor} VERSION_BUILD=0)
   target_link_options(version_dll_${name} PRIVATE -s -static-libgcc)
 endforeach()
+
+# Self-registering components: versions 1 and 2 of a library whose entry
+# points record their calls in the registry, and one whose DllRegisterServer
+# fails with an access violation (tests/install/component_dll.c). Exported
+# without decoration, as regsvr32 and the setup program look them up.
+foreach(variant 1 2 fault)
+  add_library(component_${variant} SHARED ${CMAKE_CURRENT_LIST_DIR}/component_dll.c)
+  set_target_properties(component_${variant} PROPERTIES PREFIX "" OUTPUT_NAME component_${variant})
+  if(variant STREQUAL "fault")
+    target_compile_definitions(component_${variant} PRIVATE COMPONENT_VERSION=9 COMPONENT_FAULT)
+  else()
+    target_compile_definitions(component_${variant} PRIVATE COMPONENT_VERSION=${variant})
+  endif()
+  target_link_options(component_${variant} PRIVATE -s -static-libgcc -Wl,--kill-at)
+endforeach()
+
+# Stands in for the programs, documents' associations and the Windows
+# Installer that a setup program starts: records each start in a log.
+add_executable(run_recorder ${CMAKE_CURRENT_LIST_DIR}/run_recorder.c)
+target_compile_options(run_recorder PRIVATE -Os -Wall -Wextra -Werror)
+target_link_options(run_recorder PRIVATE -s -static-libgcc)

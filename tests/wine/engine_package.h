@@ -70,6 +70,8 @@ struct File {
   bool badChecksum = false;
   bool corruptStream = false;
   bool emptyStream = false;    // packed size 0
+  u16 iconIndex = 0;
+  std::string text[9];         // entry strings 1 to 8 (shortcuts, run arguments); [0] unused
 };
 
 struct Package {
@@ -125,6 +127,8 @@ struct Package {
       }
       Bytes e(EntryFixedSize, 0);
       e[2] = f.uninstaller ? (u8)EntryStateUninstaller : 0;
+      e[4] = (u8)f.iconIndex;
+      e[5] = (u8)(f.iconIndex >> 8);
       Set32(e, EntryDataOffset, (u32)data->size());
       Set32(e, EntryPackedSize, (u32)stream.size());
       Set32(e, EntrySize, (u32)f.data.size());
@@ -144,7 +148,7 @@ struct Package {
         e.insert(e.end(), t, t + sizeof f.times);
       }
       PutText(e, f.name);
-      for (int s = 1; s <= 8; ++s) PutText(e, "");
+      for (int s = 1; s <= 8; ++s) PutText(e, f.text[s]);
       if (f.kind == DestCustom) PutText(e, f.customFolder);
       e[0] = (u8)e.size();
       e[1] = (u8)(e.size() >> 8);

@@ -36,14 +36,15 @@ endif()
 
 # The demo project (examples/demo) walked through its wizard to exit 0 with
 # its files checked (tests/wizard/walk_project.py), as scripts/demo.sh walks
-# it, with the demo program of the setup program's own build.
+# it, with the demo program and component of the setup program's own build.
 function(setrun_demo_walk name stub arch prefix)
   get_filename_component(build ${stub} DIRECTORY)
   add_test(NAME ${name}
     COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/walk_project.py
       --setrunc $<TARGET_FILE:setrunc> --stub ${stub} --arch ${arch}
       --prefix ${CMAKE_BINARY_DIR}/install-wine/${prefix}
-      --project ${CMAKE_SOURCE_DIR}/examples/demo/project.toml -D HELLO=${build}/demo_hello.exe)
+      --project ${CMAKE_SOURCE_DIR}/examples/demo/project.toml -D HELLO=${build}/demo_hello.exe
+      -D GREETING=${build}/demo_greeting.dll)
   set_tests_properties(${name} PROPERTIES TIMEOUT 600 RESOURCE_LOCK install-wine-${prefix})
 endfunction()
 
