@@ -1,5 +1,5 @@
 #!/bin/sh
-# Reproducible output: the 32-bit setup program and the demo program built
+# Reproducible output: the 32-bit setup program and the demo's programs built
 # again in a fresh build folder are the same bytes as those of the regular
 # build, and so are the demo installers setrunc makes from either pair. The
 # PE time stamp is 0, or SOURCE_DATE_EPOCH when that is set at link time.
@@ -18,11 +18,11 @@ timestamp() {  # PE file -> its link time stamp, decimal
 
 cmake -S "$root" -B "$fresh" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" >"$work/configure.log" 2>&1 ||
   { tail -n 20 "$work/configure.log" >&2; exit 1; }
-cmake --build "$fresh" -j 2 --target setrun demo_hello >"$work/build.log" 2>&1 ||
+cmake --build "$fresh" -j 2 --target setrun demo_hello demo_greeting >"$work/build.log" 2>&1 ||
   { tail -n 40 "$work/build.log" >&2; exit 1; }
 
 status=0
-for program in setrun.exe demo_hello.exe; do
+for program in setrun.exe demo_hello.exe demo_greeting.dll; do
   if ! cmp "$regular/$program" "$fresh/$program"; then
     echo "$program differs between two build folders" >&2
     status=1
@@ -43,9 +43,9 @@ for side in a b; do
   cp -r "$root/examples/demo/." "$work/$side/demo"
 done
 "$setrunc" build "$work/a/demo/project.toml" -o "$work/a/setup.exe" --stub "$regular/setrun.exe" \
-  -D HELLO="$regular/demo_hello.exe" -q
+  -D HELLO="$regular/demo_hello.exe" -D GREETING="$regular/demo_greeting.dll" -q
 "$setrunc" build "$work/b/demo/project.toml" -o "$work/b/setup.exe" --stub "$fresh/setrun.exe" \
-  -D HELLO="$fresh/demo_hello.exe" -q -j 1
+  -D HELLO="$fresh/demo_hello.exe" -D GREETING="$fresh/demo_greeting.dll" -q -j 1
 cmp "$work/a/setup.exe" "$work/b/setup.exe" || { echo "two builds of the demo installer differ" >&2; status=1; }
 
 # SOURCE_DATE_EPOCH at link time becomes the time stamp.

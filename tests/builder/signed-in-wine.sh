@@ -21,17 +21,22 @@ cp -r "$root/examples/demo/." "$work/"
 if ! grep -q '"silent"' "$work/project.toml"; then
   sed 's/^compression = 9$/compression = 9\n\n[layout]\nflags = ["silent"]/' "$root/examples/demo/project.toml" >"$work/project.toml"
 fi
-x86_64-w64-mingw32-gcc -Os -s -o "$work/hello.exe" "$root/examples/demo/hello.c"
 run="$root/tests/wine/run-in-wine.sh"
 prefix=${SETRUN_WINEPREFIX:-${TMPDIR:-/tmp}/setrun-wine-$(id -u)}
 
 for arch in x86 x64; do
   stub=$stub86
   [ "$arch" = x64 ] && stub=$stub64
+  # The demo's program and component for the setup program's processor.
+  gcc=x86_64-w64-mingw32-gcc
+  [ "$arch" = x86 ] && gcc=i686-w64-mingw32-gcc
+  $gcc -Os -s -o "$work/hello.exe" "$root/examples/demo/hello.c"
+  $gcc -Os -s -shared -Wl,--kill-at -o "$work/greeting.dll" "$root/examples/demo/greeting.c"
   folder="Setrun Signed $arch $$"
   sed -i "s/^folder = .*/folder = \"C:\\\\\\\\$folder\"/" "$work/project.toml"
   setup="$work/signed-$arch.exe"
-  "$setrunc" build "$work/project.toml" -o "$setup" --stub "$stub" -D HELLO="$work/hello.exe" -q --sign "$sign" \
+  "$setrunc" build "$work/project.toml" -o "$setup" --stub "$stub" -D HELLO="$work/hello.exe" \
+    -D GREETING="$work/greeting.dll" -q --sign "$sign" \
     2>"$work/sign.log" || { cat "$work/sign.log" >&2; fail "$arch: the signed build failed"; }
 
   "$setrunc" verify "$setup" >"$work/verify.out" 2>&1 || { cat "$work/verify.out" >&2; fail "$arch: verify refused it"; }

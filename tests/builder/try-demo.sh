@@ -13,7 +13,9 @@ trap 'rm -rf "$work"' EXIT
 cp -r "$root/examples/demo/." "$work/"
 sed -i '/^flags = \["silent"\]$/d' "$work/project.toml"
 i686-w64-mingw32-gcc -Os -s -o "$work/hello.exe" "$root/examples/demo/hello.c"
-"$setrunc" build "$work/project.toml" -o "$work/demo-setup.exe" --stub "$stub" -D HELLO="$work/hello.exe" -q
+i686-w64-mingw32-gcc -Os -s -shared -Wl,--kill-at -o "$work/greeting.dll" "$root/examples/demo/greeting.c"
+"$setrunc" build "$work/project.toml" -o "$work/demo-setup.exe" --stub "$stub" -D HELLO="$work/hello.exe" \
+  -D GREETING="$work/greeting.dll" -q
 "$setrunc" inspect --json "$work/demo-setup.exe" | grep -q '"silent": false'
 for option in "" --wizard; do
 status=0
@@ -29,9 +31,12 @@ files = {f["path"]: f["size"] for f in i["files"] if f["change"] == "added"}
 assert files.get(folder + "hello.exe") == hello, files
 for name in ("readme.txt", "licence.txt", "docs\\manual\\getting-started.txt"):
     assert folder + name in files, (name, files)
-assert all(f["path"].startswith(folder) or f["path"].endswith(".lnk") for f in i["files"]), i["files"]
+# Beside the folder: the shortcut and the font.
+assert all(f["path"].startswith(folder) or f["path"].endswith(".lnk") or "\\Fonts\\" in f["path"]
+           for f in i["files"]), i["files"]
 assert any(r["name"] == "InstallDir" and r["after"] == folder[:-1] for r in i["registry"]), i["registry"]
-assert i["programs"] == [], i
+# The only program started is the demo's own, run when the installation ends.
+assert set(i["programs"]) <= {folder + "hello.exe"}, i["programs"]
 # The demo's start-menu shortcut, once shortcuts are made, points at hello.exe
 # (or shows no target when the link holds no local path).
 assert all(s["path"].endswith("\\Hello.lnk") and s["target"] in (folder + "hello.exe", "")
