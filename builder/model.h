@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -157,6 +158,9 @@ struct Project {
   std::optional<Bytes> titleStyle;
   // Files with the same bytes are stored once.
   bool shareIdenticalFiles = true;
+  // Told, on the building thread, how many of the files' bytes are
+  // compressed so far, of how many (optional; setrunc's progress line).
+  std::function<void(uint64_t done, uint64_t total)> progress;
 };
 
 }  // namespace setrunc

@@ -735,6 +735,8 @@ PackedData PackFiles(const Project& project, const std::string& folder) {
 
   uint64_t at = 0;  // bytes in the spool
   u32 checksum = 0, adler = 1;
+  uint64_t toCompress = 0, compressed = 0;
+  for (const Piece& p : pieces) toCompress += p.length;
   for (size_t i = 0; i < pieces.size(); ++i) {
     Slot& slot = slots[i % window];
     {
@@ -773,6 +775,8 @@ PackedData PackFiles(const Project& project, const std::string& folder) {
       ++written;
     }
     changed.notify_all();
+    compressed += p.length;
+    if (project.progress) project.progress(compressed, toCompress);
   }
   // Entries with the bytes of an earlier one take its figures.
   for (size_t g = 0; g < packed.groups.size(); ++g)
@@ -1016,7 +1020,7 @@ bool Exists(const std::string& path) {
 }  // namespace
 
 std::vector<std::string> WriteInstaller(const Installer& installer, const PackedData& data,
-                                        const std::string& programPath) {
+                                        const std::string& programPath, const FinishOutput& finish) {
   struct Output {
     std::string temporary, path;
   };
@@ -1045,6 +1049,8 @@ std::vector<std::string> WriteInstaller(const Installer& installer, const Packed
       at += installer.parts[k];
       if (close(fd.release()) != 0) throw BuildError("cannot write " + what + ": " + Reason());
     }
+    if (finish)
+      for (size_t k = 0; k < outputs.size(); ++k) finish(outputs[k].temporary, outputs[k].path, (unsigned)k);
   } catch (...) {
     discard();
     throw;
@@ -1068,8 +1074,8 @@ std::vector<std::string> WriteInstaller(const Installer& installer, const Packed
   return removed;
 }
 
-BuildSummary BuildInstaller(const Project& project, const Bytes& givenStub,
-                            const std::string& programPath) {
+BuildSummary BuildInstaller(const Project& project, const Bytes& givenStub, const std::string& programPath,
+                            const FinishOutput& finish) {
   const Bytes stub = StubWithPrivileges(givenStub, project.privileges);
   CheckStub(stub);  // before the files are compressed
   PackedData data = PackFiles(project, FolderOf(programPath));
@@ -1081,7 +1087,7 @@ BuildSummary BuildInstaller(const Project& project, const Bytes& givenStub,
   summary.inputBytes = data.inputBytes;
   summary.dataBytes = data.total;
   summary.volumes = (unsigned)installer.parts.size() - 1;
-  summary.removedVolumes = WriteInstaller(installer, data, programPath);
+  summary.removedVolumes = WriteInstaller(installer, data, programPath, finish);
   return summary;
 }
 

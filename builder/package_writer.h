@@ -129,8 +129,14 @@ std::string VolumePath(const std::string& programPath, unsigned k);
 // there), and renamed when all were written, so that a failure leaves no
 // half-written installer and no temporary file. Data volumes of an earlier
 // build with higher numbers are removed; their paths are returned.
+// `finish` (optional) is a last step on each written output file while it
+// still has its temporary name (volume 0: the program file): setrunc build
+// --sign signs there. It may change the file; a BuildError it throws fails
+// the build like any other.
+using FinishOutput =
+    std::function<void(const std::string& temporary, const std::string& finalPath, unsigned volume)>;
 std::vector<std::string> WriteInstaller(const Installer& installer, const PackedData& data,
-                                        const std::string& programPath);
+                                        const std::string& programPath, const FinishOutput& finish = {});
 
 // Everything: pack, assemble, write.
 struct BuildSummary {
@@ -140,8 +146,8 @@ struct BuildSummary {
   unsigned volumes = 0;
   std::vector<std::string> removedVolumes;
 };
-BuildSummary BuildInstaller(const Project& project, const Bytes& stub,
-                            const std::string& programPath);
+BuildSummary BuildInstaller(const Project& project, const Bytes& stub, const std::string& programPath,
+                            const FinishOutput& finish = {});
 
 // The folder of `path` ("." when it has none).
 std::string FolderOf(const std::string& path);

@@ -14,7 +14,9 @@
 #include <stdexcept>
 
 #include "builder/codepage.h"
+#include "builder/inspect_json.h"
 #include "builder/layout.h"
+#include "builder/signature.h"
 #include "builder/package_reader.h"
 #include "builder/stub_manifest.h"
 #include "base/records.h"
@@ -24,11 +26,14 @@ namespace setrunc {
 namespace {
 
 const char* const InspectHelp =
-    "usage: setrunc inspect SETUP.exe\n"
+    "usage: setrunc inspect SETUP.exe [--json]\n"
     "\n"
     "Lists the records of the package (type, flags, stored and decoded size,\n"
     "offset), the layout header, every install group with its fields and texts,\n"
-    "and the file entries. Control characters in package texts are shown as \\xHH.\n";
+    "the file entries and the signature. Control characters in package texts are\n"
+    "shown as \\xHH.\n"
+    "\n"
+    "  --json   the same as one JSON object (its fields: builder/README.md)\n";
 
 const char* const VerifyHelp =
     "usage: setrunc verify SETUP.exe\n"
@@ -36,7 +41,8 @@ const char* const VerifyHelp =
     "Reads the package as the setup program does (every record it reads is\n"
     "decoded and checked), then inflates the data of every file entry (following\n"
     "the data volumes) up to its declared size and checks its size and checksum.\n"
-    "Exits with 1 and names each damaged file on any fault.\n";
+    "A signed installer's signature must lie behind the package data and sign\n"
+    "the file as it is. Exits with 1 and names each damaged file on any fault.\n";
 
 const char* const ExtractHelp =
     "usage: setrunc extract SETUP.exe -o FOLDER\n"
@@ -63,10 +69,13 @@ bool WantsHelp(const std::vector<std::string>& args) {
   return false;
 }
 
-std::string OnePath(const std::vector<std::string>& args, std::string* output, bool wantOutput) {
+std::string OnePath(const std::vector<std::string>& args, std::string* output, bool wantOutput,
+                    bool* json = nullptr) {
   std::string path;
   for (size_t i = 0; i < args.size(); ++i) {
-    if (wantOutput && (args[i] == "-o" || args[i] == "--output")) {
+    if (json && args[i] == "--json") {
+      *json = true;
+    } else if (wantOutput && (args[i] == "-o" || args[i] == "--output")) {
       if (i + 1 >= args.size()) throw UsageError("option " + args[i] + " needs a value");
       *output = args[++i];
     } else if (!args[i].empty() && args[i][0] == '-') {
@@ -174,12 +183,36 @@ struct DataPlan {
 // ---------------------------------------------------------------------------
 
 int Inspect(const std::vector<std::string>& args, std::ostream& out, std::ostream&) {
-  PackageInfo p = ReadPackage(OnePath(args, nullptr, false));
+  bool json = false;
+  PackageInfo p = ReadPackage(OnePath(args, nullptr, false, &json));
+  SignatureInfo signature = ReadSignature(p.path, p.fileLength);
+  if (json) {
+    DescribePackageJson(p, signature, out);
+    return 0;
+  }
   DescribePackage(p, out);
   if (p.layout) out << DescribeLayoutPages(p.layout->data(), (u32)p.layout->size());
   out << "\nSetup program:\n  " << DescribePrivileges(p.path, p.packageStart);
   out << DescribeSharedData(p);
+  out << "\nSignature: " << DescribeSignature(signature);
+  if (!signature.problem.empty()) out << " (" << signature.problem << ")";
+  out << "\n";
   return 0;
+}
+
+// The signature's faults, or "": it lies behind the package data (which it
+// then covers), ends the file (nothing unsigned follows it) and signs the
+// file as it is.
+std::string SignatureFault(const PackageInfo& p, const SignatureInfo& s) {
+  if (!s.problem.empty()) return s.problem;
+  const uint64_t dataEnd = (uint64_t)p.dataAreaOffset + 4 + p.dataLength;
+  if (s.offset < dataEnd)
+    return "the signature's certificate table (offset " + std::to_string(s.offset) +
+           ") lies inside the package data, which ends at " + std::to_string(dataEnd);
+  if ((uint64_t)s.offset + s.size != p.fileLength)
+    return std::to_string(p.fileLength - s.offset - s.size) +
+           " bytes follow the certificate table; the signature does not cover them";
+  return "";
 }
 
 int Verify(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
@@ -192,6 +225,11 @@ int Verify(const std::vector<std::string>& args, std::ostream& out, std::ostream
     ++faults;
   };
   if (!DataComplete(p)) fault("the file ends before its " + std::to_string(p.dataLength) + " bytes of data");
+  const SignatureInfo signature = CheckSignature(p.path, p.fileLength);
+  if (signature.present) {
+    std::string problem = SignatureFault(p, signature);
+    if (!problem.empty()) fault("signature: " + problem);
+  }
   // Each group's data as the setup program reads it, in file-list order.
   std::vector<DataOrder> orders(p.groups.size(), DataOrder(p));
   // The items are in package order, group by group.
@@ -211,6 +249,7 @@ int Verify(const std::vector<std::string>& args, std::ostream& out, std::ostream
       << (p.groups.size() > 1 ? "s" : "") << " verified";
   if (data.VolumesOpened()) out << " (" << data.VolumesOpened() << " data volumes)";
   out << "\n";
+  if (signature.present) out << "signature: " << DescribeSignature(signature) << "; it signs this file\n";
   return 0;
 }
 

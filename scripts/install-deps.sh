@@ -10,6 +10,7 @@ packages=(
   wine64 xvfb xauth x11-apps imagemagick zip
   libgtest-dev zlib1g-dev libtomlplusplus-dev libdeflate-dev libstb-dev
   clang libclang-rt-14-dev
+  libssl-dev openssl osslsigncode
   fonts-dejavu-core
 )
 # The 32-bit setup program runs under Debian's 32-bit Wine, the same version

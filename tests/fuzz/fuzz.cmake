@@ -26,15 +26,14 @@ if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
   # (The writer and inspect bring the layout, the backdrop records and the
   # image conversion along.)
   add_executable(setrun_reader_fuzz tests/fuzz/reader_fuzz.cpp tests/support/ui_doubles.cpp
-    builder/backdrop.cpp builder/codepage.cpp builder/images.cpp builder/layout.cpp
+    builder/backdrop.cpp builder/codepage.cpp builder/images.cpp builder/inspect_json.cpp builder/layout.cpp
     builder/package_reader.cpp builder/package_writer.cpp
-    builder/reader_commands.cpp builder/shared_data.cpp builder/stub_manifest.cpp builder/texts.cpp
-    builder/uninstall_records.cpp)
+    builder/reader_commands.cpp builder/shared_data.cpp builder/signature.cpp builder/stub_manifest.cpp
+    builder/texts.cpp builder/uninstall_records.cpp)
   # The builder reads and writes with the system's zlib (the inflater above
   # carries prefixed names).
   target_link_libraries(setrun_reader_fuzz PRIVATE setrun_fuzzed PkgConfig::LIBDEFLATE ZLIB::ZLIB
-    PkgConfig::STB
-    Threads::Threads)
+    PkgConfig::STB PkgConfig::LIBCRYPTO Threads::Threads)
   target_link_options(setrun_reader_fuzz PRIVATE -fsanitize=fuzzer,address,undefined)
 
   # setrunc's reading and rewriting of a program's manifest level.
