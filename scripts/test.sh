@@ -79,8 +79,9 @@ check() {  # name, command...
 }
 
 # Both setup programs' sizes. CI fails at 150,000 bytes (the package marker
-# must end within the first 200,000); the finished program's limits are
-# 80,000 bytes (32-bit) and 88,000 (64-bit), reported beside each size.
+# must end within the first 200,000) and when the 32-bit program reaches its
+# limit of 80,000 bytes; the 64-bit program's limit of 88,000 is reported
+# beside its size (it is not under it yet: bench/README.md).
 stub_size() {
   local hard=150000 ok=0 f size limit
   for f in build/win32/setrun.exe build/win64/setrun.exe; do
@@ -90,6 +91,7 @@ stub_size() {
       echo "$f: $size bytes (under its limit of $limit; CI fails at $hard)"
     else
       echo "$f: $size bytes: OVER its limit of $limit (CI fails at $hard)"
+      case $f in *win32*) ok=1 ;; esac
     fi
     [ "$size" -lt "$hard" ] || ok=1
   done
