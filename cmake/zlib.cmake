@@ -24,8 +24,10 @@ set(SETRUN_ZLIB_SOURCES
   ${SETRUN_ZLIB_DIR}/inflate.c
   ${SETRUN_ZLIB_DIR}/inftrees.c
   ${SETRUN_ZLIB_DIR}/zutil.c)
-# The setup program's size options (SETRUN_STUB_FLAGS) for C.
-set(SETRUN_ZLIB_SIZE_FLAGS -Os -fno-asynchronous-unwind-tables -fno-unwind-tables -ffunction-sections)
+# The setup program's size options for C (SETRUN_STUB_SIZE_FLAGS, cmake/windows.cmake;
+# -Os alone in the native build).
+set(SETRUN_ZLIB_SIZE_FLAGS -Os -fno-asynchronous-unwind-tables -fno-unwind-tables -ffunction-sections
+  ${SETRUN_STUB_SIZE_FLAGS})
 # Except the inner loop, inflate_fast, where the time goes: at -Os the 32-bit
 # program decompressed program-like data 17% slower than with Debian's zlib;
 # at -O2 as fast, for about 320 bytes (bench/README.md).
