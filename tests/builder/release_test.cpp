@@ -51,7 +51,7 @@ class Release : public ::testing::Test {
     WriteFile(dir / "src/data.bin", Noise(30000, 3));
     WriteFile(dir / "stub.exe", stub);
     WriteFile(dir / "p.toml", "title = \"Demo \xC3\xA9\"\nstub = \"stub.exe\"\n[[group]]\nname = \"Demo\"\n"
-                              "pages = [\"welcome\", \"finish\"]\n[[group.file]]\nsource = \"src\"\nname = \".\"\n");
+                              "uninstaller = false\npages = [\"welcome\", \"finish\"]\n[[group.file]]\nsource = \"src\"\nname = \".\"\n");
     Outcome r = Setrunc("build '" + (dir / "p.toml") + "' -o '" + (dir / "setup.exe") + "' " + extra);
     EXPECT_EQ(r.code, 0) << r.err;
     return dir / "setup.exe";
@@ -114,7 +114,7 @@ TEST_F(Release, EachDataVolumeCanBeSignedToo) {
   std::string setup = Build(DummyStub(), "--sign-volumes 'cp {file} {name}.copy'");
   EXPECT_FALSE(Exists(dir / "setup.D01"));  // one file: no volume, nothing signed
   WriteFile(dir / "p.toml", "stub = \"stub.exe\"\nvolume_size = 14000\ncompression = 0\n"
-                            "[[group]]\n[[group.file]]\nsource = \"src\"\n");
+                            "[[group]]\nuninstaller = false\n[[group.file]]\nsource = \"src\"\n");
   Outcome r = Setrunc("build '" + (dir / "p.toml") + "' -o '" + setup + "' --sign-volumes 'cp {file} {name}.copy'");
   ASSERT_EQ(r.code, 0) << r.err;
   EXPECT_TRUE(Exists(dir / "setup.D02"));
@@ -194,7 +194,7 @@ TEST_F(Release, InitWritesAProjectThatBuilds) {
                                   "[\"pages\"], sorted(f[\"name\"] for f in " + group + "[\"files\"]), " + group +
                                   "[\"texts\"][\"2/2\"]"),
             "Tool Kit #Program Files#\\Tool Kit ['welcome', 'licence', 'folder', 'ready', 'installing', 'finish'] "
-            "['LICENSE.txt', 'docs\\\\guide.txt', 'tool.exe'] Use it \xC2\xA9 well.\r\n\n");
+            "['LICENSE.txt', 'Uninstall.exe', 'docs\\\\guide.txt', 'tool.exe'] Use it \xC2\xA9 well.\r\n\n");
 
   // Run again: the project is not overwritten. In the folder itself, the
   // project and the installer are left out of the files.
@@ -204,7 +204,7 @@ TEST_F(Release, InitWritesAProjectThatBuilds) {
   r = Run("cd '" + product + "' && " + SETRUNC_PATH + " init && " + SETRUNC_PATH + " build project.toml --stub '" +
           (dir / "stub.exe") + "' -q && " + SETRUNC_PATH + " build project.toml --stub '" + (dir / "stub.exe") + "' -q");
   ASSERT_EQ(r.code, 0) << r.err;
-  EXPECT_EQ(JsonFields(product + "/Tool Kit-setup.exe", "len(" + group + "[\"files\"])"), "3\n");
+  EXPECT_EQ(JsonFields(product + "/Tool Kit-setup.exe", "len(" + group + "[\"files\"])"), "4\n");  // with the uninstaller
 
   r = Setrunc("init '" + (dir / "nothing") + "'");
   EXPECT_EQ(r.code, 1);
