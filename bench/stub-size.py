@@ -23,8 +23,11 @@ import sys
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 KINDS = ["code", "rdata", "data", "unwind", "other"]
-OUTPUT_KIND = {".text": "code", ".rdata": "rdata", ".data": "data", ".eh_frame": "unwind",
-               ".eh_fram": "unwind", ".pdata": "unwind", ".xdata": "unwind"}
+# The kind of bytes, by the name of the input section (the program's own
+# layout, cmake/stub-sections.ld, puts read-only data into .text and the
+# initialised data beside the import tables).
+INPUT_KIND = [(".text", "code"), (".rdata", "rdata"), (".data", "data"), (".eh_fram", "unwind"),
+              (".pdata", "unwind"), (".xdata", "unwind")]
 NO_FILE_BYTES = {".bss", ".tls"}
 RELOCATIONS = "base relocations (.reloc)"
 SECTION_LINE = re.compile(r"^(\.[\w.$]+)\s+0x([0-9a-f]+)\s+0x([0-9a-f]+)")
@@ -86,9 +89,9 @@ def read_map(path, paths):
                 output, pending = line.strip(), None
                 continue
             m = INPUT_LINE.match(line)
-            origin = size = None
+            origin = size = section = None
             if m and not m.group(1).startswith("*"):
-                size, origin = int(m.group(3), 16), m.group(4)
+                size, origin, section = int(m.group(3), 16), m.group(4), m.group(1)
                 pending = None
             elif re.match(r"^ \.\S+$", line):
                 pending = line.strip()
@@ -96,15 +99,17 @@ def read_map(path, paths):
             elif pending:
                 m = CONTINUED.match(line)
                 if m:
-                    size, origin = int(m.group(2), 16), m.group(3)
+                    size, origin, section = int(m.group(2), 16), m.group(3), pending
                 pending = None
             if origin is None or size == 0 or output in NO_FILE_BYTES or output is None:
                 continue
+            if section.startswith(tuple(NO_FILE_BYTES)) or section == "COMMON":
+                continue
             if origin.startswith(("LONG ", "BYTE ", "SHORT ", "QUAD ")):
                 continue
-            kind = OUTPUT_KIND.get(output, "other")
+            kind = next((k for prefix, k in INPUT_KIND if section.startswith(prefix)), "other")
             name = object_name(origin, paths)
-            if output == ".idata" or name.startswith("imports: "):
+            if section.startswith(".idata") or name.startswith("imports: "):
                 kind = "other"
             entry = sizes.setdefault(name, dict.fromkeys(KINDS, 0))
             entry[kind] += size
