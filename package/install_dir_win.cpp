@@ -1,6 +1,5 @@
 // The default installation folder of an install group, with the detection of
 // an earlier installation through the registry or an INI file.
-#include <direct.h>
 #include <stdlib.h>
 #include <string.h>
 #include <windows.h>
@@ -9,8 +8,8 @@
 #include "package/tables.h"
 #include "base/run_state.h"
 
-static HKEY RegistryRoot(u32 number) {
-  switch (number) {
+void* GroupRegistryRootKey(RecordView groupRecord) {
+  switch (ReadU32(groupRecord.data + GroupRegistryRoot)) {
     case 0: return HKEY_CLASSES_ROOT;
     case 2: return HKEY_LOCAL_MACHINE;
     case 3: return HKEY_USERS;
@@ -24,8 +23,7 @@ static void ReadRegistryFolder(RecordView record, char* work) {
   const char* key = RecordText(record, GroupRegistryKey);
   if (!key) return;
   HKEY handle;
-  if (RegOpenKeyExA(RegistryRoot(ReadU32(record.data + GroupRegistryRoot)), key, 0, KEY_READ,
-                    &handle) != ERROR_SUCCESS)
+  if (RegOpenKeyExA((HKEY)GroupRegistryRootKey(record), key, 0, KEY_READ, &handle) != ERROR_SUCCESS)
     return;
   DWORD type = 0, size = PathSize;
   LONG result = RegQueryValueExA(handle, RecordText(record, GroupRegistryValue), nullptr, &type,
@@ -52,11 +50,11 @@ static void StripQuotes(char* text) {
 // Tests `text` as a folder by entering it; a path to a file is cut to its
 // folder. Returns 0 and empties the text when neither is a folder.
 static int TestFolder(char* text) {
-  if (_chdir(text) == 0) return 1;
+  if (SetCurrentDirectoryA(text)) return 1;
   char* slash = strrchr(text, '\\');
   if (slash && strchr(slash, '.')) {
     *slash = 0;
-    if (_chdir(text) == 0) return 1;
+    if (SetCurrentDirectoryA(text)) return 1;
   }
   text[0] = 0;
   return 0;

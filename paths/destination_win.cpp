@@ -273,7 +273,8 @@ int64_t GetFreeSpaceKB(const char* path, u32* clusterKB) {
   const bool network = root[0] == '\\' && root[1] == '\\';
 
   int64_t result = -1;
-  HMODULE kernel = LoadLibraryA("KERNEL32.DLL");
+  // Kernel32 is loaded in every process: no reference to take or drop.
+  HMODULE kernel = GetModuleHandleA("KERNEL32.DLL");
   if (kernel) {
     FreeSpaceExProc freeSpaceEx =
         (FreeSpaceExProc)(void*)GetProcAddress(kernel, "GetDiskFreeSpaceExA");
@@ -288,7 +289,6 @@ int64_t GetFreeSpaceKB(const char* path, u32* clusterKB) {
       if (freeSpaceEx(query, &available, &total, &totalFree))
         result = FreeKBFromBytes(available.HighPart, available.LowPart);
     }
-    FreeLibrary(kernel);
   }
   if (result != -1 && !clusterKB) return result;
 

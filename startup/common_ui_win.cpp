@@ -24,7 +24,7 @@ static HMODULE LoadCommonControls() {
   redirection.cbSize = sizeof redirection;
   if (find && find(0, nullptr, ACTIVATION_CONTEXT_SECTION_DLL_REDIRECTION, "comctl32.dll",
                    &redirection))
-    return LoadLibraryA("comctl32.dll");
+    return LoadLibraryExA("comctl32.dll", nullptr, 0);  // as LoadLibraryA, one import less
   return (HMODULE)LoadSystemLibrary("comctl32.dll");
 }
 
