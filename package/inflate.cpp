@@ -234,6 +234,25 @@ static int RunInflate(z_stream* z, FileHandle* source, u32 left, u8* input,
   return status;
 }
 
+static_assert(InflateClassFileInit == InflateClassFile - 1 &&
+                  InflateClassMemoryInit == InflateClassMemory - 1,
+              "a failure to start is the class before the stream's");
+
+// Starts an inflater on `z` and runs one stream of `packedSize` bytes
+// through it. `failClass` (InflateClassFile or InflateClassMemory) names a
+// failure on the way; a failure to start is the class before it (...Init).
+static int InflateStream(z_stream* z, FileHandle* source, u32 packedSize, u8* input,
+                         InflateOutput* out, u32 failClass) {
+  int init = inflateInit_(z, ZlibInterface, (int)sizeof(z_stream));
+  if (init != Z_OK) {
+    RecordFailure(failClass - 1, init);
+    return MapZlibResult(init);
+  }
+  int status = RunInflate(z, source, packedSize, input, out, failClass);
+  inflateEnd(z);
+  return status;
+}
+
 int InflateToFile(FileHandle output, FileHandle* source, u32 packedSize, u32* written,
                   u32* checksum) {
   if (written) *written = 0;
@@ -248,16 +267,8 @@ int InflateToFile(FileHandle output, FileHandle* source, u32 packedSize, u32* wr
   z_stream z = {};
   z.next_out = out.window;
   z.avail_out = OutputWindow;
-  int status;
-  int init = inflateInit_(&z, ZlibInterface, (int)sizeof(z_stream));
-  if (init != Z_OK) {
-    RecordFailure(InflateClassFileInit, init);
-    status = MapZlibResult(init);
-  } else {
-    status = RunInflate(&z, source, PackedBytes(source, packedSize), input, &out,
-                        InflateClassFile);
-    inflateEnd(&z);
-  }
+  int status =
+      InflateStream(&z, source, PackedBytes(source, packedSize), input, &out, InflateClassFile);
   FreeBlock(&input);
   FreeBlock(&out.window);
   if (written) *written = out.written;
@@ -273,16 +284,8 @@ int InflateToMemory(u8* destination, u32 capacity, FileHandle* source, u32 packe
   z_stream z = {};
   z.next_out = destination;
   z.avail_out = capacity;
-  int status;
-  int init = inflateInit_(&z, ZlibInterface, (int)sizeof(z_stream));
-  if (init != Z_OK) {
-    RecordFailure(InflateClassMemoryInit, init);
-    status = MapZlibResult(init);
-  } else {
-    status = RunInflate(&z, source, PackedBytes(source, packedSize), input, &out,
-                        InflateClassMemory);
-    inflateEnd(&z);
-  }
+  int status =
+      InflateStream(&z, source, PackedBytes(source, packedSize), input, &out, InflateClassMemory);
   FreeBlock(&input);
   return status;
 }
@@ -303,16 +306,8 @@ int InflateRecord(FileHandle* source, u32 packedSize, u32 expected, u8** block) 
   z.next_out = *block;
   z.avail_out = first;
   int status = InflateOk;
-  if (packedSize != 0) {
-    int init = inflateInit_(&z, ZlibInterface, (int)sizeof(z_stream));
-    if (init != Z_OK) {
-      RecordFailure(InflateClassMemoryInit, init);
-      status = MapZlibResult(init);
-    } else {
-      status = RunInflate(&z, source, packedSize, input, &out, InflateClassMemory);
-      inflateEnd(&z);
-    }
-  }
+  if (packedSize != 0)
+    status = InflateStream(&z, source, packedSize, input, &out, InflateClassMemory);
   // Fewer bytes than stated: the stream is not the payload it claims to be.
   if (status == InflateOk && z.total_out != expected) {
     RecordFailure(InflateClassMemory, Z_DATA_ERROR);
