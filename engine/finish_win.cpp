@@ -7,6 +7,7 @@
 #include "engine/install.h"
 #include "engine/integration_seam.h"
 #include "engine/run_entries.h"
+#include "engine/run_once.h"
 #include "engine/uninstall_log.h"
 #include "package/tables.h"
 #include "paths/destination.h"
@@ -109,11 +110,7 @@ static void WriteUninstallEntry() {
   // For the machine, or for its user when the machine's key cannot be
   // written; a per-user installation registers with its user only.
   HKEY handle;
-  if ((PerUserInstall ||
-       RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &handle,
-                       nullptr) != ERROR_SUCCESS) &&
-      RegCreateKeyA(HKEY_CURRENT_USER, key, &handle) != ERROR_SUCCESS)
-    return;
+  if (!CreateMachineOrUserKey(key, PerUserInstall, &handle)) return;
   SetString(handle, "DisplayName", name);
   SetString(handle, "UninstallString", UninstallerPath);
   const GroupTables& group = Groups[CurrentGroup];
@@ -136,23 +133,14 @@ static void CompleteUninstaller() {
   CloseFile(file);
 }
 
-static HKEY RootKey(u32 number) {
-  switch (number) {
-    case 0: return HKEY_CLASSES_ROOT;
-    case 2: return HKEY_LOCAL_MACHINE;
-    case 3: return HKEY_USERS;
-    default: return HKEY_CURRENT_USER;
-  }
-}
-
 static void RecordInstallFolder() {
   RemoveBackslash(InstallDir);
   const u16 flags = CurrentGroupFlags();
   const char* keyPath = GroupText(GroupRegistryKey);
   if ((flags & GroupFlagFolderToRegistry) && keyPath) {
     HKEY key;
-    HKEY root = RootKey(ReadU32(CurrentGroupRecord.data + GroupRegistryRoot));
-    if (RegCreateKeyA(root, keyPath, &key) == ERROR_SUCCESS) {
+    if (RegCreateKeyA((HKEY)GroupRegistryRootKey(CurrentGroupRecord), keyPath, &key) ==
+        ERROR_SUCCESS) {
       SetString(key, RecordText(CurrentGroupRecord, GroupRegistryValue), InstallDir);
       RegCloseKey(key);
     }

@@ -290,16 +290,11 @@ int InstallNextFile() {
       goto end;
     }
     // Files named like the copy are never touched: the copy is created only
-    // where no file stands, and the next name is tried where one does.
+    // where no file stands, and the next name is tried where one does (when
+    // the names run out, it cannot be created).
     for (int exists = 0;;) {
       output = CreateCopy(TempPath, &exists);
-      if (output != InvalidFile || !exists) break;
-      if (!NextTempName(TempPath)) {
-        InstallResult = CodeCannotCreate;
-        SetErrorDetail(TempPath);
-        TempPath[0] = 0;
-        goto end;
-      }
+      if (output != InvalidFile || !exists || !NextTempName(TempPath)) break;
     }
     if (output == InvalidFile) {
       InstallResult = CodeCannotCreate;

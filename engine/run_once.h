@@ -24,6 +24,11 @@ enum RunOnceResult {
 // fails.
 RunOnceResult AddRunOnceCommand(const char* command);
 
+// Opens or creates the registry key `path` for writing under
+// HKEY_LOCAL_MACHINE, or under HKEY_CURRENT_USER when that fails or
+// `userOnly` is set; `key` (an HKEY*) receives it. 0 when neither opens.
+int CreateMachineOrUserKey(const char* path, int userOnly, void* key);
+
 // "ZPLaunch" followed by `number` in three digits; `out` holds 12 bytes.
 // (No Windows API.)
 void RunOnceValueName(char* out, u32 number);

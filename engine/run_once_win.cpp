@@ -7,12 +7,16 @@ u32 RunOnceCounter;
 
 static const char RunOnceKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
 
+int CreateMachineOrUserKey(const char* path, int userOnly, void* key) {
+  HKEY* out = (HKEY*)key;
+  return (!userOnly && RegCreateKeyExA(HKEY_LOCAL_MACHINE, path, 0, nullptr, 0, KEY_ALL_ACCESS,
+                                       nullptr, out, nullptr) == ERROR_SUCCESS) ||
+         RegCreateKeyA(HKEY_CURRENT_USER, path, out) == ERROR_SUCCESS;
+}
+
 RunOnceResult AddRunOnceCommand(const char* command) {
   HKEY key;
-  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, RunOnceKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                      nullptr) != ERROR_SUCCESS &&
-      RegCreateKeyA(HKEY_CURRENT_USER, RunOnceKey, &key) != ERROR_SUCCESS)
-    return RunOnceFailed;
+  if (!CreateMachineOrUserKey(RunOnceKey, 0, &key)) return RunOnceFailed;
   RunOnceResult result = RunOnceFull;
   while (RunOnceCounter < RunOnceNames) {
     char name[12];

@@ -64,6 +64,10 @@ u32 LayoutFlagsValue();  // u32 at offset 0 of the layout record
 void DetectInstallDir(RecordView groupRecord);
 // Rewrites an existing path with the letter case stored on disk.
 void CorrectPathCase(char* path);
+// Windows only: the registry root key (an HKEY) that a group record's
+// GroupRegistryRoot field names: 0 the classes root, 2 the local machine,
+// 3 the users, anything else the current user.
+void* GroupRegistryRootKey(RecordView groupRecord);
 
 // Chooses the backdrop variant for the screen size: index, or -1 for none.
 i32 ChooseBackdropVariant(const u8* pairs, i32 count, i32 screenWidth, i32 screenHeight);
