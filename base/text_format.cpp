@@ -5,19 +5,28 @@ static inline void Put(char* out, u32 size, u32* at, char c) {
   if (*at + 1 < size) out[(*at)++] = c;
 }
 
+u32 WriteDecimal(char* out, u32 value, u32 minDigits) {
+  char digits[10];
+  u32 n = 0;
+  do {
+    digits[n++] = (char)('0' + value % 10);
+    value /= 10;
+  } while (value);
+  while (n < minDigits && n < sizeof digits) digits[n++] = '0';
+  for (u32 i = 0; i < n; ++i) out[i] = digits[n - 1 - i];
+  out[n] = 0;
+  return n;
+}
+
 static void PutNumber(char* out, u32 size, u32* at, i32 number, bool isUnsigned) {
-  char digits[12];
-  int n = 0;
   u32 value = (u32)number;
   if (!isUnsigned && number < 0) {
     Put(out, size, at, '-');
     value = 0u - value;
   }
-  do {
-    digits[n++] = (char)('0' + value % 10);
-    value /= 10;
-  } while (value);
-  while (n) Put(out, size, at, digits[--n]);
+  char digits[11];
+  WriteDecimal(digits, value, 1);
+  for (const char* d = digits; *d; ++d) Put(out, size, at, *d);
 }
 
 void FormatText(char* out, u32 size, const char* format, const char* text, i32 number) {

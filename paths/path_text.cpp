@@ -34,15 +34,3 @@ void RemoveBackslash(char* path) {
   if (length > 3 && path[length - 1] == '\\') path[length - 1] = 0;
 }
 
-u32 WriteDecimal(char* out, u32 value, u32 minDigits) {
-  char digits[10];
-  u32 n = 0;
-  do {
-    digits[n++] = (char)('0' + value % 10);
-    value /= 10;
-  } while (value);
-  while (n < minDigits && n < sizeof digits) digits[n++] = '0';
-  for (u32 i = 0; i < n; ++i) out[i] = digits[n - 1 - i];
-  out[n] = 0;
-  return n;
-}

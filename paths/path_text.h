@@ -2,6 +2,7 @@
 #pragma once
 
 #include "base/format.h"
+#include "base/text_format.h"  // WriteDecimal
 
 // Replaces the extension of `path` (from its last dot, unless a backslash
 // follows that dot) by `extension`, which brings its own dot; appends it
@@ -18,7 +19,3 @@ void RemoveBackslash(char* path);
 // its last part, dot included), or "" (the end of `path`) when the name has
 // none.
 const char* FileExtension(const char* path);
-// Writes `value` in decimal digits, with leading zeros up to `minDigits`
-// (at most 10), and a terminator. `out` needs room for 11 bytes. Returns the
-// number of digits written.
-u32 WriteDecimal(char* out, u32 value, u32 minDigits);
