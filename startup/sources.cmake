@@ -13,6 +13,9 @@ set(SETRUN_ENTRY_SOURCES
   startup/winmain_win.cpp
   startup/resources.rc
   startup/manifest.rc)
-# The resource compiler does not track the manifest file it reads.
+# The resource compiler does not track the files it reads (the manifest, the
+# icon).
 set_source_files_properties(startup/manifest.rc PROPERTIES
   OBJECT_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/setrun.manifest)
+set_source_files_properties(startup/resources.rc PROPERTIES
+  OBJECT_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/setup.ico)
