@@ -78,10 +78,10 @@ check() {  # name, command...
   if "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)); failures+=("$name"); fi
 }
 
-# Both setup programs' sizes, and the uninstaller's (the same rules). CI
-# fails at 150,000 bytes (the package marker must end within the first
-# 200,000); the finished program's limits are 80,000 bytes (32-bit) and
-# 88,000 (64-bit), reported beside each size.
+# Both setup programs' sizes, and the uninstaller's (the same rules): each
+# fails when it reaches its limit, 80,000 bytes for the 32-bit program and
+# 88,000 for the 64-bit one; CI's hard limit of 150,000 bytes (the package
+# marker must end within the first 200,000) stays, for both.
 stub_size() {
   local hard=150000 ok=0 f size limit
   for f in build/win32/setrun.exe build/win64/setrun.exe \
@@ -89,9 +89,10 @@ stub_size() {
     size=$(stat -c %s "$f")
     case $f in *win32*) limit=80000 ;; *) limit=88000 ;; esac
     if [ "$size" -lt "$limit" ]; then
-      echo "$f: $size bytes (under its limit of $limit; CI fails at $hard)"
+      echo "$f: $size bytes, $((limit - size)) left under its limit of $limit (CI's hard limit $hard)"
     else
-      echo "$f: $size bytes: OVER its limit of $limit (CI fails at $hard)"
+      echo "$f: $size bytes: AT OR OVER its limit of $limit (CI's hard limit $hard)"
+      ok=1
     fi
     [ "$size" -lt "$hard" ] || ok=1
   done
