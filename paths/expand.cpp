@@ -46,17 +46,13 @@ u32 ExpandVariables(char* destination, const char* source, u32 destinationSize) 
   const char* at = source;
   for (;;) {
     const char* open = strchr(at, '#');
-    if (!open) {
+    const char* close = open ? strchr(open + 1, '#') : nullptr;
+    if (!close) {
+      // No token left: the rest of the text, a lone mark included, stays.
       Append(&out, at, (u32)strlen(at));
       break;
     }
     Append(&out, at, (u32)(open - at));
-    const char* close = strchr(open + 1, '#');
-    if (!close) {
-      // A lone mark stays, with the rest of the text.
-      Append(&out, open, (u32)strlen(open));
-      break;
-    }
     // The token is resolved apart from the text so that its value always has
     // its 260 bytes, wherever the text has got to. A token too long for that
     // buffer names no variable and vanishes like any unknown one.
