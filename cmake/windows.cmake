@@ -28,10 +28,14 @@ set(CMAKE_CXX_FLAGS_RELEASE "-DNDEBUG" CACHE STRING "" FORCE)
 #   address per case, each with its base relocation; compares and branches
 #   are about as long as the table and need none: 190 bytes less. (64-bit
 #   tables hold relative offsets; there the option only adds code.)
+# -malign-data=abi: data keeps the alignment its type needs; GCC otherwise
+#   aligns every array of 32 bytes or more to 32 (for vector loads the
+#   program does not do), and the assembler pads each object's read-only
+#   data to that: 440 bytes less (32-bit), 288 (64-bit).
 # -fno-tree-vectorize -fno-tree-slp-vectorize (64-bit): neighbouring stores
 #   of pointers are not merged into SSE stores of 16-byte constants that
 #   then need their own read-only data and relocations: 128 bytes less.
-set(SETRUN_STUB_SIZE_FLAGS -Oz -Wframe-larger-than=4000)
+set(SETRUN_STUB_SIZE_FLAGS -Oz -Wframe-larger-than=4000 -malign-data=abi)
 if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
   list(APPEND SETRUN_STUB_SIZE_FLAGS -fno-tree-vectorize -fno-tree-slp-vectorize)
 else()
