@@ -1,7 +1,8 @@
 # The ground floor: byte format, file and memory primitives, run-wide state,
-# text formatting, the system-library loader, the
+# text formatting, the program's arguments, the system-library loader, the
 # exception guard for foreign code and the user interface seam.
 list(APPEND SETRUN_PORTABLE_SOURCES
+  base/arguments.cpp
   base/records.cpp
   base/run_state.cpp
   base/text_format.cpp
