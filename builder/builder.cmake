@@ -47,7 +47,8 @@ if(SETRUN_BUILDER_TEST_SOURCES)
   target_compile_options(setrun_builder_tests PRIVATE ${SETRUN_NATIVE_WARNINGS})
   target_compile_definitions(setrun_builder_tests PRIVATE
     SETRUN_SOURCE_DIR="${CMAKE_SOURCE_DIR}" SETRUNC_PATH="$<TARGET_FILE:setrunc>"
-    SETRUN_STUB_X86="${SETRUN_STUB_X86}" SETRUN_STUB_X64="${SETRUN_STUB_X64}")
+    SETRUN_STUB_X86="${SETRUN_STUB_X86}" SETRUN_STUB_X64="${SETRUN_STUB_X64}"
+    SETRUN_UNINSTALLER_X86="${SETRUN_UNINSTALLER_X86}" SETRUN_UNINSTALLER_X64="${SETRUN_UNINSTALLER_X64}")
   target_link_libraries(setrun_builder_tests PRIVATE setrun_checked PkgConfig::TOMLPLUSPLUS
     PkgConfig::LIBDEFLATE PkgConfig::LIBCRYPTO PkgConfig::STB Threads::Threads GTest::gtest_main)
   add_dependencies(setrun_builder_tests setrunc)

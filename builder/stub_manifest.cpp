@@ -1,4 +1,5 @@
-// The execution level of a setup program's manifest. The manifest is found
+// The execution level of a program's manifest (the setup program's, the
+// embedded uninstaller's). The manifest is found
 // the way Windows finds it: PE headers, the resource data directory, then
 // type 24 (RT_MANIFEST), name 1, every language. Every offset read from the
 // image is checked against the image and the resource section before use.
@@ -16,8 +17,14 @@ const u32 ManifestName = 1;   // the manifest Windows reads when it starts a pro
 const u32 SubdirectoryBit = 0x80000000u;
 const char LevelElement[] = "requestedExecutionLevel";
 
+// A fault of the image, its text to follow the program's name: the public
+// functions turn it into a BuildError that names the program.
+struct ImageFault {
+  std::string afterName;
+};
+
 [[noreturn]] void Damaged(const std::string& why) {
-  throw BuildError("the setup program's resources are damaged: " + why);
+  throw ImageFault{"'s resources are damaged: " + why};
 }
 
 u16 U16At(const u8* image, size_t size, size_t at) {
@@ -163,14 +170,14 @@ ManifestLevel LevelIn(const u8* text, size_t n, size_t offset) {
     }
     break;
   }
-  throw BuildError("the setup program's manifest has no requestedExecutionLevel element with a level");
+  throw ImageFault{"'s manifest has no requestedExecutionLevel element with a level"};
 }
 
-}  // namespace
-
-std::vector<ManifestLevel> FindExecutionLevels(const u8* image, size_t size) {
+// The levels of the image's manifests; ImageFault when it is no PE image or
+// its resources are damaged.
+std::vector<ManifestLevel> LevelsOf(const u8* image, size_t size) {
   PeHeaders h;
-  if (!ReadHeaders(image, size, &h)) throw BuildError("the setup program is not a Windows program");
+  if (!ReadHeaders(image, size, &h)) throw ImageFault{" is not a Windows program"};
   std::vector<ManifestLevel> levels;
   if (h.resourceRva == 0 || h.resourceSize == 0) return levels;
   Resources r{image, FileOffset(image, size, h, h.resourceRva, h.resourceSize), h.resourceSize};
@@ -188,13 +195,27 @@ std::vector<ManifestLevel> FindExecutionLevels(const u8* image, size_t size) {
   return levels;
 }
 
+}  // namespace
+
+std::vector<ManifestLevel> FindExecutionLevels(const u8* image, size_t size, const std::string& program) {
+  try {
+    return LevelsOf(image, size);
+  } catch (const ImageFault& fault) {
+    throw BuildError(program + fault.afterName);
+  }
+}
+
 const char* ExecutionLevelOf(Privileges privileges) {
   return privileges == Privileges::User ? "asInvoker" : "requireAdministrator";
 }
 
 size_t PeChecksumOffset(const u8* image, size_t size) {
   PeHeaders h;
-  return ReadHeaders(image, size, &h) ? h.checksumField : 0;
+  try {
+    return ReadHeaders(image, size, &h) ? h.checksumField : 0;
+  } catch (const ImageFault& fault) {
+    throw BuildError("the program" + fault.afterName);
+  }
 }
 
 u32 PeChecksum(const u8* image, size_t size, size_t checksumOffset) {
@@ -209,21 +230,21 @@ u32 PeChecksum(const u8* image, size_t size, size_t checksumOffset) {
   return (u32)(sum + size);
 }
 
-Bytes StubWithPrivileges(const Bytes& stub, std::optional<Privileges> privileges) {
+Bytes ProgramWithPrivileges(const Bytes& stub, std::optional<Privileges> privileges, const std::string& program) {
   // Without a choice, anything that is no Windows program (the builder's
   // tests use such stand-ins) goes in as it is.
   if (!privileges && !LooksLikePe(stub.data(), stub.size())) return stub;
-  std::vector<ManifestLevel> levels = FindExecutionLevels(stub.data(), stub.size());
+  std::vector<ManifestLevel> levels = FindExecutionLevels(stub.data(), stub.size(), program);
   if (levels.empty() && !privileges) return stub;
   if (levels.empty())
-    throw BuildError("the setup program has no manifest to hold the privileges '" +
+    throw BuildError(program + " has no manifest to hold the privileges '" +
                      std::string(*privileges == Privileges::User ? "user" : "admin") +
                      "' (build it with startup/setrun.manifest, or leave 'privileges' out)");
   const std::string wanted = ExecutionLevelOf(privileges.value_or(Privileges::Admin));
   Bytes out = stub;
   for (const ManifestLevel& l : levels) {
     if (wanted.size() + 1 > l.room)
-      throw BuildError("the setup program's manifest has room for " + std::to_string(l.room - 1) +
+      throw BuildError(program + "'s manifest has room for " + std::to_string(l.room - 1) +
                        " characters of level, not the " + std::to_string(wanted.size()) + " of " +
                        wanted);
     // The value, its closing quote, then spaces up to the next attribute.
@@ -235,6 +256,10 @@ Bytes StubWithPrivileges(const Bytes& stub, std::optional<Privileges> privileges
   if (field && ReadU32(out.data() + field) != 0)
     WriteU32(out.data() + field, PeChecksum(out.data(), out.size(), field));
   return out;
+}
+
+Bytes StubWithPrivileges(const Bytes& stub, std::optional<Privileges> privileges) {
+  return ProgramWithPrivileges(stub, privileges, "the setup program");
 }
 
 std::string DescribePrivileges(const std::string& path, size_t stubSize) {

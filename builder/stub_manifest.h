@@ -1,6 +1,7 @@
-// The execution level in the application manifest of a setup program: found
-// through the program's resource directory and rewritten in place, so that a
-// project chooses its privileges without another build of the stub.
+// The execution level in the application manifest of a setup program (and
+// of the uninstaller it carries): found through the program's resource
+// directory and rewritten in place, so that a project chooses its
+// privileges without another build of the stub.
 #pragma once
 
 #include <optional>
@@ -22,8 +23,10 @@ struct ManifestLevel {
 // The levels of every manifest of the program (resource type 24, name 1,
 // each language); empty when it has none. A damaged header or resource
 // directory (an offset or size outside the file or its section), or a
-// manifest without a requestedExecutionLevel element, throws BuildError.
-std::vector<ManifestLevel> FindExecutionLevels(const u8* image, size_t size);
+// manifest without a requestedExecutionLevel element, throws BuildError,
+// whose message begins with `program`.
+std::vector<ManifestLevel> FindExecutionLevels(const u8* image, size_t size,
+                                               const std::string& program = "the setup program");
 
 // The manifest level of a privilege choice.
 const char* ExecutionLevelOf(Privileges privileges);
@@ -35,6 +38,10 @@ const char* ExecutionLevelOf(Privileges privileges);
 // a choice is made and the stub has no manifest, when the level does not fit
 // the room the manifest leaves, or when the stub's headers are damaged.
 Bytes StubWithPrivileges(const Bytes& stub, std::optional<Privileges> privileges);
+// The same for any program built with the setup program's manifest (the
+// embedded uninstaller); errors name it as `program` ("the uninstaller").
+Bytes ProgramWithPrivileges(const Bytes& image, std::optional<Privileges> privileges,
+                            const std::string& program);
 
 // The PE checksum of an image, with the checksum field itself taken as zero.
 u32 PeChecksum(const u8* image, size_t size, size_t checksumOffset);

@@ -274,6 +274,26 @@ std::vector<std::string> SplitCommandLine(const std::string& line) {
   return out;
 }
 
+std::vector<std::string> UninstallCommands(const std::vector<Change>& registry) {
+  std::vector<std::pair<std::string, std::string>> entries;  // key, command
+  for (const Change& c : registry) {
+    if (c.kind != Change::Added || c.what.find("\\CurrentVersion\\Uninstall\\") == std::string::npos) continue;
+    for (const char* name : {"\\[QuietUninstallString]", "\\[UninstallString]"}) {
+      if (!EndsWithNoCase(c.what, name)) continue;
+      const bool quiet = std::strstr(name, "Quiet") != nullptr;
+      std::string key = c.what.substr(0, c.what.size() - std::strlen(name));
+      std::string command = ShowRegistryData(c.after) + (quiet ? "" : " /S");
+      auto known = std::find_if(entries.begin(), entries.end(), [&](const auto& e) { return e.first == key; });
+      if (known == entries.end()) entries.emplace_back(key, command);
+      else if (quiet) known->second = command;
+    }
+  }
+  std::vector<std::string> commands;
+  for (const auto& e : entries)
+    if (std::find(commands.begin(), commands.end(), e.second) == commands.end()) commands.push_back(e.second);
+  return commands;
+}
+
 std::string ExitCodeMeaning(int code, const std::string& message) {
   if (code == 0) return "success";
   if (code == 255) return "-1: the package could not be read or the windows could not be created";
@@ -468,46 +488,38 @@ class Trial {
     if (install.meaning.empty()) install.meaning = InstallMeaning(package, install);
     Snapshot installed = Take();
 
-    // The uninstaller, as the Uninstall entry names it.
-    std::string uninstallKey, command;
-    for (const Change& c : install.registry) {
-      if (c.kind != Change::Added) continue;
-      for (const char* name : {"\\[QuietUninstallString]", "\\[UninstallString]"}) {
-        if (!EndsWithNoCase(c.what, name) || c.what.find("\\CurrentVersion\\Uninstall\\") == std::string::npos) continue;
-        std::string key = c.what.substr(0, c.what.size() - std::strlen(name));
-        if (!command.empty() && key == uninstallKey && std::strstr(name, "Quiet") == nullptr) continue;
-        uninstallKey = key;
-        command = ShowRegistryData(c.after);
-        if (std::strstr(name, "Quiet") == nullptr) command += " /S";
-      }
-    }
-    Report uninstall;
-    bool uninstalled = false;
-    if (!command.empty()) {
+    // Every uninstaller the installation registered (each group of a
+    // package may write its own Uninstall entry), one after the other.
+    std::vector<Uninstallation> uninstalls;
+    for (const std::string& command : UninstallCommands(install.registry)) {
       std::vector<std::string> words = SplitCommandLine(command);
       std::vector<std::string> argv = {wine_.loader};
       argv.insert(argv.end(), words.begin(), words.end());
       Note("uninstalling: " + command);
-      uninstall = RunProgram(argv, "uninstall", installed, 300);
-      uninstall.meaning = UninstallMeaning(uninstall);
-      uninstalled = true;
-      // What the uninstaller left to the next start of Windows goes then.
-      if (installedHasPendingRenames()) {
-        Note("restarting Windows (wineboot -r) for the removals it left to the restart");
-        wine_restarted_ = true;
-        runner_.Run({wine_.loader, "wineboot", "-r"}, work_ + "/restart.log", 300);
-        Server("-w", 120);
-      }
+      const std::string name = uninstalls.empty() ? "uninstall" : "uninstall-" + std::to_string(uninstalls.size() + 1);
+      Uninstallation u;
+      u.command = command;
+      u.run = RunProgram(argv, name, uninstalls.empty() ? installed : Take(), 300);
+      u.run.meaning = UninstallMeaning(u.run);
+      uninstalls.push_back(u);
+    }
+    // What the uninstallers left to the next start of Windows goes then.
+    if (!uninstalls.empty() && installedHasPendingRenames()) {
+      Note("restarting Windows (wineboot -r) for the removals left to the restart");
+      wine_restarted_ = true;
+      runner_.Run({wine_.loader, "wineboot", "-r"}, work_ + "/restart.log", 300);
+      Server("-w", 120);
     }
     Snapshot after = Take();
     Report left;
     left.files = DiffFiles(before.files, after.files);
     left.registry = DiffRegistry(before.registry, after.registry);
 
-    if (o_.json) WriteJson(out, install, uninstalled, command, uninstall, left);
-    else WriteText(out, install, uninstalled, command, uninstall, left);
-    const bool clean = install.finished && (install.exitCode == 0 || install.exitCode == 254) && uninstalled &&
-                       uninstall.finished && uninstall.exitCode == 0 && left.files.empty() && left.registry.empty();
+    if (o_.json) WriteJson(out, install, uninstalls, left);
+    else WriteText(out, install, uninstalls, left);
+    bool clean = install.finished && (install.exitCode == 0 || install.exitCode == 254) && !uninstalls.empty() &&
+                 left.files.empty() && left.registry.empty();
+    for (const Uninstallation& u : uninstalls) clean = clean && u.run.finished && u.run.exitCode == 0;
     return clean ? 0 : 1;
   }
 
@@ -518,6 +530,12 @@ class Trial {
   Runner runner_;
   std::string work_, prefix_;
   bool wine_restarted_ = false;
+
+  struct Uninstallation {
+    std::string command;
+    Report run;
+  };
+
 
   void Note(const std::string& s) { err_ << "setrunc try: " << s << "\n"; }
 
@@ -804,8 +822,8 @@ class Trial {
     }
   }
 
-  void WriteText(std::ostream& out, const Report& install, bool uninstalled, const std::string& command,
-                 const Report& uninstall, const Report& left) {
+  void WriteText(std::ostream& out, const Report& install, const std::vector<Uninstallation>& uninstalls,
+                 const Report& left) {
     out << "Installation of " << o_.installer << ":\n";
     out << "  exit code " << Code(install) << ": " << install.meaning << "\n";
     WriteChanges(out, "files", install.files, true);
@@ -815,15 +833,14 @@ class Trial {
     out << "  programs started:" << (install.programs.empty() ? " none" : "") << "\n";
     for (const std::string& p : install.programs) out << "    " << p << "\n";
     out << "\nUninstallation:\n";
-    if (!uninstalled) {
-      out << "  no uninstaller is registered (the installation wrote no Uninstall entry)\n";
-    } else {
-      out << "  command " << command << "\n";
-      out << "  exit code " << Code(uninstall) << ": " << uninstall.meaning << "\n";
-      out << "  programs started:" << (uninstall.programs.empty() ? " none" : "") << "\n";
-      for (const std::string& p : uninstall.programs) out << "    " << p << "\n";
-      if (wine_restarted_) out << "  Windows was restarted for the removals left to the restart\n";
+    if (uninstalls.empty()) out << "  no uninstaller is registered (the installation wrote no Uninstall entry)\n";
+    for (const Uninstallation& u : uninstalls) {
+      out << "  command " << u.command << "\n";
+      out << "  exit code " << Code(u.run) << ": " << u.run.meaning << "\n";
+      out << "  programs started:" << (u.run.programs.empty() ? " none" : "") << "\n";
+      for (const std::string& p : u.run.programs) out << "    " << p << "\n";
     }
+    if (wine_restarted_) out << "  Windows was restarted for the removals left to the restart\n";
     out << "\nLeft behind (compared with the prefix before the installation):\n";
     if (left.files.empty() && left.registry.empty()) out << "  nothing\n";
     else {
@@ -867,8 +884,8 @@ class Trial {
     JsonPrograms(out, r.programs);
   }
 
-  void WriteJson(std::ostream& out, const Report& install, bool uninstalled, const std::string& command,
-                 const Report& uninstall, const Report& left) {
+  void WriteJson(std::ostream& out, const Report& install, const std::vector<Uninstallation>& uninstalls,
+                 const Report& left) {
     out << "{\"format\": 1, \"installer\": " << JsonString(o_.installer) << ",\n \"install\": {";
     JsonRun(out, install);
     out << ",\n  \"files\": ";
@@ -879,14 +896,21 @@ class Trial {
     for (size_t i = 0; i < install.shortcuts.size(); ++i)
       out << (i ? ", " : "") << "{\"path\": " << JsonString(install.shortcuts[i].first)
           << ", \"target\": " << JsonString(install.shortcuts[i].second) << "}";
-    out << "]},\n \"uninstall\": ";
-    if (!uninstalled) {
-      out << "null";
-    } else {
-      out << "{\"command\": " << JsonString(command) << ", ";
-      JsonRun(out, uninstall);
+    // `uninstall` is the first run (format 1 readers), `uninstalls` every one.
+    auto run = [&](const Uninstallation& u) {
+      out << "{\"command\": " << JsonString(u.command) << ", ";
+      JsonRun(out, u.run);
       out << ", \"restarted\": " << (wine_restarted_ ? "true" : "false") << "}";
+    };
+    out << "]},\n \"uninstall\": ";
+    if (uninstalls.empty()) out << "null";
+    else run(uninstalls[0]);
+    out << ",\n \"uninstalls\": [";
+    for (size_t i = 0; i < uninstalls.size(); ++i) {
+      out << (i ? ",\n  " : "");
+      run(uninstalls[i]);
     }
+    out << "]";
     out << ",\n \"left\": {\"files\": ";
     JsonChanges(out, left.files, true);
     out << ",\n  \"registry\": ";

@@ -61,6 +61,12 @@ std::string ShortcutTarget(const std::string& lnkBytes);
 // it ("\"C:\\Program Files\\Tool\\Uninstall.exe\" /S").
 std::vector<std::string> SplitCommandLine(const std::string& commandLine);
 
+// The uninstall commands of the Uninstall entries an installation added
+// (`registry`: its registry changes), in the order of their keys: each
+// entry's QuietUninstallString, else its UninstallString followed by /S.
+// An uninstaller that several entries name the same way runs once.
+std::vector<std::string> UninstallCommands(const std::vector<Change>& registry);
+
 // The meaning of a setup program's exit code (as the shell reads it: 255 is
 // -1); `message` is the package's text for a failure code, or "".
 std::string ExitCodeMeaning(int code, const std::string& message);
@@ -76,8 +82,9 @@ struct TryOptions {
   std::string wizardDriver;   // wizard_driver.exe; "" = not available
 };
 
-// Runs it all; the report goes to `out`, progress notes to `err`. Returns
-// 0 when the installation and the uninstallation (if any) succeeded and
+// Runs it all, every uninstaller the installation registered among it; the
+// report goes to `out`, progress notes to `err`. Returns 0 when the
+// installation and each uninstallation succeeded and
 // nothing was left behind, 1 otherwise; throws BuildError when Wine or the
 // installer cannot be used at all.
 int TryInstaller(const TryOptions& options, std::ostream& out, std::ostream& err);

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "builder/package_writer.h"
+#include "builder/stub_manifest.h"
 
 namespace setrunc {
 
@@ -57,7 +58,9 @@ Bytes UninstallerTextsRecord(const std::string& name) {
 void ApplyDefaultUninstaller(Project* project, const std::vector<GroupUninstallDefaults>& defaults,
                              const std::string& publisher, const std::string& version,
                              const Bytes& image) {
-  project->uninstallerImage = image;
+  // It runs with the privileges the setup program asks for: a per-user
+  // product's uninstaller as the invoker, any other as administrator.
+  project->uninstallerImage = ProgramWithPrivileges(image, project->privileges, "the uninstaller");
   for (size_t g = 0; g < project->groups.size() && g < defaults.size(); ++g) {
     Group& group = project->groups[g];
     const GroupUninstallDefaults& d = defaults[g];

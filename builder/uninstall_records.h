@@ -19,8 +19,9 @@ struct GroupUninstallDefaults {
   std::string title;        // the group's setup title (already in the code page)
 };
 
-// When the project names no uninstaller program: `image` becomes the
-// uninstaller, every group that does not say `uninstaller = false` gets an
+// When the project names no uninstaller program: `image`, with the
+// project's privileges written into its manifest (ProgramWithPrivileges),
+// becomes the uninstaller, every group that does not say `uninstaller = false` gets an
 // uninstaller entry (`Uninstall.exe` unless the group names one), the
 // Uninstall entry (unless the group's flags are written out) named by the
 // group's name or title, the uninstaller's texts in front of its log, and

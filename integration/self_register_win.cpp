@@ -6,7 +6,7 @@
 #include "engine/run_entries.h"
 #include "engine/run_once.h"
 #include "engine/wow64.h"
-#include "integration/guarded_call.h"
+#include "base/guarded_call.h"
 #include "integration/self_register.h"
 #include "base/files.h"
 #include "base/run_state.h"

@@ -5,18 +5,7 @@
 // so the program has none (a build test checks the link map).
 #include <windows.h>
 
-// The command line without the program name, as WinMain receives it.
-static char* ArgumentsOf(char* line) {
-  if (*line == '"') {
-    ++line;
-    while (*line && *line != '"') ++line;
-    if (*line == '"') ++line;
-  } else {
-    while (*line && *line != ' ' && *line != '\t') ++line;
-  }
-  while (*line == ' ' || *line == '\t') ++line;
-  return line;
-}
+#include "base/arguments.h"
 
 extern "C" __attribute__((force_align_arg_pointer)) void SetupEntry() {
   STARTUPINFOA startup;

@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <string.h>
 
+#include "base/arguments.h"
 #include "base/files.h"
 #include "uninstaller/log.h"
 #include "uninstaller/plan.h"
@@ -217,19 +218,6 @@ static int Uninstall(const char* arguments) {
   FreeUninstallLog(&log);
   FreeBlock(&bytes);
   return code;
-}
-
-// The command line without the program name.
-static const char* ArgumentsOf(const char* line) {
-  if (*line == '"') {
-    ++line;
-    while (*line && *line != '"') ++line;
-    if (*line == '"') ++line;
-  } else {
-    while (*line && *line != ' ' && *line != '\t') ++line;
-  }
-  while (*line == ' ' || *line == '\t') ++line;
-  return line;
 }
 
 // Own entry point, without the C runtime's start-up code (as the setup

@@ -5,6 +5,8 @@
 #include <string.h>
 
 #include "base/files.h"
+#include "base/guarded_call.h"
+#include "base/system_library.h"
 #include "engine/uninstall_log.h"
 
 static const char SharedDllsKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
@@ -114,17 +116,23 @@ static int ReleaseSharedFile(const char* path) {
   return last;
 }
 
-// The component unregisters itself through its own entry point.
-static void Unregister(const char* path) {
+// The component unregisters itself through its own entry point, called
+// under the exception guard: a library that crashes inside it ends only its
+// own call. Returns 0 when it did (its registration may be left; the file
+// stays, and the library is not run again, not even to unload it), 1
+// otherwise, also when it does not load or has no such entry point.
+static int Unregister(const char* path) {
   UINT mode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-  HMODULE library = LoadLibraryA(path);
+  // By its full path; the libraries it needs are looked for beside it.
+  HMODULE library = LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  int completed = 1;
   if (library) {
-    typedef HRESULT(WINAPI * EntryPoint)();
-    EntryPoint entry = (EntryPoint)(void*)GetProcAddress(library, "DllUnregisterServer");
-    if (entry) entry();
-    FreeLibrary(library);
+    GuardedProc entry = (GuardedProc)LibraryFunction(library, "DllUnregisterServer");
+    if (entry) completed = CallGuarded(entry);
+    if (completed) FreeLibrary(library);
   }
   SetErrorMode(mode);
+  return completed;
 }
 
 // The font leaves the running system and the Fonts key: every value that
@@ -170,7 +178,10 @@ static void RemoveFileStep(const UninstallLog* log, const LoggedFile* file,
     Keep(r, path);
     return;
   }
-  if (file->flags & LogFlagEntryPoint) Unregister(path);
+  if ((file->flags & LogFlagEntryPoint) && !Unregister(path)) {
+    Keep(r, path);
+    return;
+  }
   if (file->flags & LogFlagFont) {
     const char* slash = strrchr(path, '\\');
     RemoveFont(path, slash ? slash + 1 : path);

@@ -272,4 +272,30 @@ TEST(Try, ShortcutTargetsAndCommandLines) {
             "the installation failed with message 15: \"Setup was cancelled.\"");
 }
 
+// Every Uninstall entry an installation adds is run: its quiet command, else
+// its command with /S; two entries naming one uninstaller run it once.
+TEST(Try, EveryUninstallEntryIsRunOnce) {
+  const std::string entries = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+  auto added = [](const std::string& what, const std::string& data) {
+    setrunc::Change c;
+    c.kind = setrunc::Change::Added;
+    c.what = what;
+    c.after = "\"" + data + "\"";
+    return c;
+  };
+  const std::vector<setrunc::Change> registry = {
+      added(entries + "Tool\\[DisplayName]", "Tool"),
+      added(entries + "Tool\\[QuietUninstallString]", "\\\"C:\\\\Tool\\\\Uninstall.exe\\\" /S"),
+      added(entries + "Tool\\[UninstallString]", "C:\\\\Tool\\\\Uninstall.exe"),
+      added(entries + "Tool Extras\\[UninstallString]", "C:\\\\Tool\\\\Extras\\\\Uninstall.exe"),
+      added(entries + "Tool Twice\\[QuietUninstallString]", "\\\"C:\\\\Tool\\\\Uninstall.exe\\\" /S"),
+      added("HKLM\\Software\\Tool\\[UninstallString]", "C:\\\\Elsewhere.exe"),
+  };
+  EXPECT_EQ(setrunc::UninstallCommands(registry),
+            (std::vector<std::string>{"\"C:\\Tool\\Uninstall.exe\" /S", "C:\\Tool\\Extras\\Uninstall.exe /S"}));
+  setrunc::Change removed = added(entries + "Old\\[UninstallString]", "C:\\\\Old.exe");
+  removed.kind = setrunc::Change::Removed;
+  EXPECT_TRUE(setrunc::UninstallCommands({removed}).empty());
+}
+
 }  // namespace

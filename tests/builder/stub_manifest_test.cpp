@@ -1,12 +1,16 @@
-// The privileges of a project: the execution level in the setup program's
-// manifest, found through its resource directory and rewritten in place,
-// and the per-user defaults of the project file.
+// The privileges of a project: the execution level in the manifest of the
+// setup program and of the uninstaller it embeds, found through the
+// resource directory and rewritten in place, and the per-user defaults of
+// the project file.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 
+#include "builder/package_reader.h"
+#include "builder/package_writer.h"
 #include "builder/project.h"
 #include "builder/stub_manifest.h"
+#include "builder/uninstall_records.h"
 #include "tests/builder/builder_support.h"
 
 using namespace builder_test;
@@ -23,6 +27,18 @@ std::vector<std::string> RealStubs() {
   for (const char* path : {SETRUN_STUB_X86, SETRUN_STUB_X64})
     if (path[0] && Exists(path)) stubs.push_back(path);
   return stubs;
+}
+
+// The uninstallers of this build, in the order of RealStubs' processors:
+// (setup program, uninstaller) pairs where both are built.
+std::vector<std::pair<std::string, std::string>> RealPairs() {
+  std::vector<std::pair<std::string, std::string>> pairs;
+  const char* stubs[] = {SETRUN_STUB_X86, SETRUN_STUB_X64};
+  const char* uninstallers[] = {SETRUN_UNINSTALLER_X86, SETRUN_UNINSTALLER_X64};
+  for (int i = 0; i < 2; ++i)
+    if (stubs[i][0] && uninstallers[i][0] && Exists(stubs[i]) && Exists(uninstallers[i]))
+      pairs.emplace_back(stubs[i], uninstallers[i]);
+  return pairs;
 }
 
 std::string ReadFileText(const std::string& path) {
@@ -58,6 +74,8 @@ Fields FieldsOf(const Bytes& image) {
 TEST(StubManifest, BothBuildsAskForAdministratorAndTakeEitherLevelInPlace) {
   auto stubs = RealStubs();
   if (stubs.empty()) GTEST_SKIP() << "no setup program built";
+  // The uninstaller carries the same manifest.
+  for (const auto& pair : RealPairs()) stubs.push_back(pair.second);
   for (const std::string& path : stubs) {
     SCOPED_TRACE(path);
     const Bytes built = ReadFile(path);
@@ -190,6 +208,45 @@ TEST(StubManifest, ARewrittenInstallerSignsAndVerifies) {
     EXPECT_EQ(0, std::system(verify.c_str())) << ReadFileText(dir / "verify.log");
     EXPECT_EQ("asInvoker", Level(ReadFile(dir / "signed.exe")));
     std::remove((dir / "signed.exe").c_str());
+  }
+}
+
+// The uninstaller that setrunc embeds asks for the level the setup program
+// asks for, read back from the built installer's package.
+TEST(StubManifest, TheEmbeddedUninstallerTakesTheProjectsLevel) {
+  auto pairs = RealPairs();
+  if (pairs.empty()) GTEST_SKIP() << "no setup program and uninstaller built";
+  TempDir dir;
+  WriteFile(dir / "a.txt", "a");
+  const struct {
+    const char* line;
+    const char* level;
+  } rows[] = {{"", "requireAdministrator"},
+              {"privileges = \"admin\"\n", "requireAdministrator"},
+              {"privileges = \"user\"\n", "asInvoker"}};
+  for (const auto& [stub, uninstaller] : pairs) {
+    for (const auto& row : rows) {
+      SCOPED_TRACE(stub + " " + row.line);
+      auto loaded = setrunc::LoadProjectText(
+          std::string("product = \"Tool\"\n") + row.line + "[[group]]\n[[group.file]]\nsource = \"a.txt\"\n",
+          "demo.toml", dir.path(), {});
+      ASSERT_FALSE(loaded.uninstallerGiven);
+      setrunc::ApplyDefaultUninstaller(&loaded.project, loaded.groupDefaults, loaded.publisher,
+                                       loaded.version, ReadFile(uninstaller));
+      setrunc::BuildInstaller(loaded.project, ReadFile(stub), dir / "setup.exe");
+      setrunc::PackageInfo package = setrunc::ReadPackage(dir / "setup.exe");
+      ASSERT_TRUE(package.uninstaller);
+      EXPECT_EQ(row.level, Level(*package.uninstaller));
+      EXPECT_EQ(row.level, Level(ReadFile(dir / "setup.exe")));
+    }
+  }
+  // An uninstaller without a manifest (a stand-in) cannot take a level.
+  auto loaded = setrunc::LoadProjectText("privileges = \"user\"\n[[group]]\n", "demo.toml", dir.path(), {});
+  try {
+    setrunc::ApplyDefaultUninstaller(&loaded.project, loaded.groupDefaults, "", "", DummyStub());
+    FAIL() << "no error";
+  } catch (const BuildError& e) {
+    EXPECT_EQ(std::string("the uninstaller is not a Windows program"), e.what());
   }
 }
 

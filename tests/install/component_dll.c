@@ -6,8 +6,8 @@
  *   "<name>.history"  every call in turn: "+<version>" for a registration,
  *                     "-<version>" for a removal.
  * COMPONENT_VERSION names the build (1, 2). Built with COMPONENT_FAULT,
- * DllRegisterServer writes its history and then fails with an access
- * violation that it does not handle. */
+ * both entry points write their history and then fail with an access
+ * violation that they do not handle. */
 #include <windows.h>
 
 #define STRINGIFY2(x) #x
@@ -69,5 +69,8 @@ __declspec(dllexport) HRESULT WINAPI DllRegisterServer(void) {
 
 __declspec(dllexport) HRESULT WINAPI DllUnregisterServer(void) {
   Record('-', 0);
+#ifdef COMPONENT_FAULT
+  *(volatile int*)(INT_PTR)16 = 1;
+#endif
   return S_OK;
 }

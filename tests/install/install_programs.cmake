@@ -29,8 +29,8 @@ target_link_libraries(manifest_probe PRIVATE setrun_core)
 target_link_options(manifest_probe PRIVATE -static -static-libgcc -static-libstdc++)
 
 # Self-registering components: versions 1 and 2 of a library whose entry
-# points record their calls in the registry, and one whose DllRegisterServer
-# fails with an access violation (tests/install/component_dll.c). Exported
+# points record their calls in the registry, and one whose entry points
+# fail with an access violation (tests/install/component_dll.c). Exported
 # without decoration, as regsvr32 and the setup program look them up.
 foreach(variant 1 2 fault)
   add_library(component_${variant} SHARED ${CMAKE_CURRENT_LIST_DIR}/component_dll.c)

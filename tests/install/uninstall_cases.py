@@ -259,6 +259,44 @@ def case_file_in_use_goes_at_the_restart(ctx):
     check_same(before, snapshot(w, ctx))
 
 
+def case_component_that_crashes(ctx):
+    """A component whose DllUnregisterServer crashes (component_fault.dll of
+    tests/install/component_dll.c, whose registration crashes as well): the
+    uninstaller survives it, keeps the file and names it (exit code 2), and
+    removes everything else."""
+    w = ctx.wine
+    name = "Setrun E2E Crash " + ctx.name
+    fault = ctx.name + "_fault.dll"
+    fault_win = ctx.install_win + "\\" + fault
+    for n in (fault, fault + ".history"):
+        w.reg_delete(COMPONENTS, n)
+    before = snapshot(w, ctx, name)
+    product(ctx, "E2E Crash", name, [
+        ("src/" + fault, read(ctx.helper("component_fault.dll")), 'flags = ["self_register"]\n'),
+        ("src/after.txt", b"removed all the same\r\n", ""),
+    ])
+    check_equal(ctx.run_setup(), 0, "exit code of the installation")
+    rc, said = uninstall(ctx, ctx.install_win + "\\Uninstall.exe")
+    check_equal(_history(w, fault), "+9 -9", "calls of the crashing component")
+    check_equal(rc, 2, "exit code of the removal (the crashing component stays)")
+    check_equal([line for line in said.splitlines() if line.startswith("C:")], [fault_win],
+                "files named as kept")
+    check(os.path.exists(w.host(fault_win)), "the crashing component was deleted")
+    check(not os.path.exists(os.path.join(ctx.install, "after.txt")), "after.txt stays")
+    check(w.reg_values(UNINSTALL + name) is None, "the Uninstall entry stays")
+    remove(w.host(fault_win))
+    restart(w)
+    check_same(before, snapshot(w, ctx))
+    for n in (fault, fault + ".history"):
+        w.reg_delete(COMPONENTS, n)
+
+
+def _history(w, name):
+    """The calls of the test component named name (tests/install/component_dll.c)."""
+    value = (w.reg_values(COMPONENTS) or {}).get(name + ".history")
+    return value[1] if value else None
+
+
 def case_appended_installations(ctx):
     """A second package appends its log to the uninstaller of the first; one
     removal undoes both, newest first: a file the second package replaced is
@@ -299,5 +337,6 @@ def case_appended_installations(ctx):
 
 GROUPS = {
     "uninstall": [case_install_then_uninstall, case_shared_file_of_two_products,
-                  case_file_in_use_goes_at_the_restart, case_appended_installations],
+                  case_file_in_use_goes_at_the_restart, case_component_that_crashes,
+                  case_appended_installations],
 }

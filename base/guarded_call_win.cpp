@@ -8,7 +8,7 @@
 // to a handler further up).
 #include <windows.h>
 
-#include "integration/guarded_call.h"
+#include "base/guarded_call.h"
 
 // Where an abandoned call resumes: GCC's own setjmp buffer (frame and stack
 // pointer and the resume address; the function that sets it keeps nothing
