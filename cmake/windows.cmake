@@ -55,17 +55,18 @@ endif()
 # x86), so a section per function cost the 64-bit program 2.7 KB of padding.
 # The functions of one object share one section instead; the sources listed
 # in SETRUN_STUB_SPLIT_SOURCES hold functions the setup program does not use
-# (they serve the uninstaller, the builder or the tests) and keep a section
-# per function, so that --gc-sections still leaves those out. The inflater
-# keeps its own (cmake/zlib.cmake). A source that comes to hold such
-# functions belongs in the list (bench/stub-size.py shows what an object
-# brings).
+# (they serve the uninstaller, the builder or the tests), or that the
+# uninstaller uses only a few of, and keep a section per function, so that
+# --gc-sections still leaves the rest out. The inflater keeps its own
+# (cmake/zlib.cmake). A source that comes to hold such functions belongs in
+# the list (bench/stub-size.py shows what an object brings).
 set(SETRUN_STUB_FLAGS
   -Wall -Wextra -Werror
   -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables -fno-unwind-tables
   -fno-ident -fno-threadsafe-statics ${SETRUN_STUB_SIZE_FLAGS})
 set(SETRUN_STUB_SPLIT_SOURCES
-  base/files_win.cpp base/records.cpp base/run_state.cpp engine/uninstall_log.cpp package/inflate.cpp)
+  base/files_win.cpp base/records.cpp base/run_state.cpp base/system_library_win.cpp
+  engine/uninstall_log.cpp package/inflate.cpp)
 list(TRANSFORM SETRUN_STUB_SPLIT_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/)
 set_property(SOURCE ${SETRUN_STUB_SPLIT_SOURCES} APPEND PROPERTY COMPILE_OPTIONS -ffunction-sections)
 
