@@ -93,8 +93,8 @@ int CreateMainWindows() {
   } else {
     // A window whose client area is the frame's size, in the screen's middle.
     style = WindowedBackdropStyle;
-    r.right = (LONG)ReadU32(LayoutRecord + LayoutFrameWidth);
-    r.bottom = (LONG)ReadU32(LayoutRecord + LayoutFrameHeight);
+    r.right = ToDisplay((int)ReadU32(LayoutRecord + LayoutFrameWidth));
+    r.bottom = ToDisplay((int)ReadU32(LayoutRecord + LayoutFrameHeight));
     AdjustWindowRectEx(&r, style, FALSE, 0);
     // Sums of package values wrap (u32) rather than overflow.
     int dx = (int)((u32)ScreenWidth - ((u32)r.right - (u32)r.left)) / 2;

@@ -13,6 +13,26 @@ void FillSolid(HDC dc, int left, int top, int width, int height, COLORREF colour
   ExtTextOutA(dc, 0, 0, ETO_OPAQUE, &area, "", 0, nullptr);
 }
 
+int ToDisplay(int value) {
+  static int dpi;
+  if (!dpi) {
+    HDC screen = GetDC(nullptr);
+    dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 0;
+    if (screen) ReleaseDC(nullptr, screen);
+    if (dpi <= 0) dpi = 96;
+  }
+  return dpi == 96 ? value : MulDiv(value, dpi, 96);
+}
+
+HFONT CreatePackageFont(const u8* logFont) {
+  LOGFONTA font;
+  memcpy(&font, logFont, sizeof font);
+  font.lfFaceName[LF_FACESIZE - 1] = 0;  // a face name that runs on ends here
+  font.lfHeight = ToDisplay(font.lfHeight);
+  font.lfWidth = ToDisplay(font.lfWidth);
+  return CreateFontIndirectA(&font);
+}
+
 int DeviceBitsPerPixel(HDC dc) { return GetDeviceCaps(dc, PLANES) * GetDeviceCaps(dc, BITSPIXEL); }
 
 HPALETTE PaletteFromImage(HDC dc, const u8* dib, u32 length) {
@@ -123,53 +143,54 @@ void PaintBackground(HDC dc, RecordView layout, const RECT* client, const RECT* 
   }
 }
 
-// Copies the whole picture to (x, y), at w x h.
-static void CopyPicture(HDC dc, const u8* dib, const DibInfo& info, int x, int y, int w, int h) {
+void DrawDib(HDC dc, const u8* dib, const DibInfo& info, int x, int y, int w, int h) {
   // A picture stored top-down has a negative height; the source rectangle
   // counts rows from its top then, so the picture comes out upright too.
-  int rows = info.height < 0 ? -info.height : info.height;
+  const int rows = info.height < 0 ? -info.height : info.height;
+  int previous = 0;
+  if (w != info.width || h != rows) {
+    // Windows wants the brush origin set after choosing HALFTONE.
+    previous = SetStretchBltMode(dc, HALFTONE);
+    SetBrushOrgEx(dc, 0, 0, nullptr);
+  }
   StretchDIBits(dc, x, y, w, h, 0, 0, info.width, rows, dib + info.pixelsOffset,
                 (const BITMAPINFO*)dib, DIB_RGB_COLORS, SRCCOPY);
+  if (previous) SetStretchBltMode(dc, previous);
 }
 
 void DrawBackdropPicture(HDC dc, const u8* dib, u32 length, const RECT* client, u32 layoutFlags) {
   DibInfo info;
   if (!dib || !CheckDib(dib, length, DibTableAlways, &info)) return;
-  const int w = info.width, h = info.height < 0 ? -info.height : info.height;
+  // Tiled and placed pictures take their size at the display's DPI.
+  const int w = ToDisplay(info.width), h = ToDisplay(info.height < 0 ? -info.height : info.height);
+  if (w <= 0 || h <= 0) return;
   if (layoutFlags & LayoutFlagTile) {
     for (int y = client->top; y < client->bottom; y += h)
-      for (int x = client->left; x < client->right; x += w) CopyPicture(dc, dib, info, x, y, w, h);
+      for (int x = client->left; x < client->right; x += w) DrawDib(dc, dib, info, x, y, w, h);
   } else if (layoutFlags & LayoutFlagStretch) {
-    const int width = client->right - client->left, height = client->bottom - client->top;
-    int previous = 0;
-    if (width != w || height != h) {
-      previous = SetStretchBltMode(dc, HALFTONE);
-      SetBrushOrgEx(dc, 0, 0, nullptr);
-    }
-    CopyPicture(dc, dib, info, client->left, client->top, width, height);
-    if (previous) SetStretchBltMode(dc, previous);
-    SetBrushOrgEx(dc, 0, 0, nullptr);
+    DrawDib(dc, dib, info, client->left, client->top, client->right - client->left,
+            client->bottom - client->top);
   } else {
     PaintRect area = {client->left, client->top, client->right, client->bottom};
     PaintRect place = PicturePlacement(area, w, h, layoutFlags);
-    CopyPicture(dc, dib, info, place.left, place.top, w, h);
+    DrawDib(dc, dib, info, place.left, place.top, w, h);
   }
 }
 
 void DrawBackdropTitle(HDC dc, const char* title, RecordView titleStyle) {
   if (!title || !*title || titleStyle.length < TitleStyleSize) return;
-  LOGFONTA font;
-  memcpy(&font, titleStyle.data + TitleFont, sizeof font);
-  font.lfFaceName[LF_FACESIZE - 1] = 0;  // a face name that runs on ends here
-  HFONT created = CreateFontIndirectA(&font);
+  HFONT created = CreatePackageFont(titleStyle.data + TitleFont);
   HGDIOBJ previous = created ? SelectObject(dc, created) : nullptr;
   SetBkMode(dc, TRANSPARENT);
   UINT format = DT_NOPREFIX | DT_NOCLIP;
   if (ReadU32(titleStyle.data + TitleAlignment)) format |= DT_RIGHT;
-  RECT area = {14, 14, GetSystemMetrics(SM_CXSCREEN) - 14, GetSystemMetrics(SM_CYSCREEN) - 14};
+  // The shadow 4 pixels (at 96 DPI) below and right of the text.
+  const int shadow = ToDisplay(14);
+  RECT area = {shadow, shadow, GetSystemMetrics(SM_CXSCREEN) - shadow,
+               GetSystemMetrics(SM_CYSCREEN) - shadow};
   SetTextColor(dc, ReadU32(titleStyle.data + TitleShadowColour));
   DrawTextA(dc, title, -1, &area, format);
-  area.left = area.top = 10;
+  area.left = area.top = ToDisplay(10);
   SetTextColor(dc, ReadU32(titleStyle.data + TitleTextColour));
   DrawTextA(dc, title, -1, &area, format);
   if (created) {

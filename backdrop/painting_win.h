@@ -30,6 +30,21 @@ void PaintBackground(HDC dc, RecordView layout, const RECT* client, const RECT* 
 void DrawBackdropPicture(HDC dc, const u8* dib, u32 length, const RECT* client, u32 layoutFlags);
 void DrawBackdropTitle(HDC dc, const char* title, RecordView titleStyle);
 
+// The package gives coordinates, sizes, font heights and pictures for a
+// display of 96 pixels per logical inch; the program (DPI-aware by its
+// manifest) shows them at the system's DPI. `value` at 96 DPI in pixels of
+// the display, rounded; at 96 DPI unchanged. The DPI is read once.
+int ToDisplay(int value);
+
+// A font from a package's LOGFONTA (60 bytes, face name cut at its end),
+// its height and width scaled to the display; null when it cannot be made.
+HFONT CreatePackageFont(const u8* logFont);
+
+// Copies the whole DIB (`info` from CheckDib) to (x, y) at w x h: HALFTONE
+// filtering when that is not its own size. Rows stored top-down come out
+// upright too.
+void DrawDib(HDC dc, const u8* dib, const DibInfo& info, int x, int y, int w, int h);
+
 // Fills a rectangle with a solid colour (an opaque empty text).
 void FillSolid(HDC dc, int left, int top, int width, int height, COLORREF colour);
 

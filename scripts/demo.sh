@@ -8,7 +8,8 @@
 #
 #   scripts/demo.sh [--docs]
 #
-# Pictures: build/demo/screenshots/demo-N-PAGE.png (and minimal-, custom-);
+# Pictures: build/demo/screenshots/demo-N-PAGE.png (and minimal-, custom-,
+# and demo-144dpi- of two pages with the display at 144 DPI);
 # --docs also copies them to docs/screenshots (the README shows those).
 # The demo uses the builder's default, the 32-bit setup program (the one
 # customers get), and runs it in a 64-bit prefix, as on 64-bit Windows: its
@@ -50,6 +51,9 @@ echo "== the customised project's full-screen wizard (examples/custom)"
 walk examples/custom/project.toml custom --shot screen
 echo "== the demo's wizard, walked on a virtual display (prefix $SETRUN_WINEPREFIX)"
 walk examples/demo/project.toml demo -D HELLO="$hello" -D GREETING="$greeting"
+echo "== the demo's welcome and folder pages at 144 DPI (Wine's LogPixels: 150 %)"
+walk examples/demo/project.toml demo-144dpi --dpi 144 --pages welcome,folder \
+  -D HELLO="$hello" -D GREETING="$greeting"
 echo "exit code: 0"
 echo "== pictures of the pages"
 ls "$shots"

@@ -6,6 +6,7 @@
 
 #include "base/arguments.h"
 #include "base/files.h"
+#include "base/system_library.h"
 #include "uninstaller/log.h"
 #include "uninstaller/plan.h"
 #include "uninstaller/removal.h"
@@ -46,6 +47,11 @@ static void LoadTexts(const UninstallLog* log) {
 
 static HWND ProgressWindow, ProgressText;
 static u32 ProgressDone, ProgressTotal;
+static int DisplayDpi = 96;
+
+// The window is laid out in pixels at 96 DPI; the program is DPI-aware (its
+// manifest says so), so it scales them to the display itself.
+static int Px(int pixels) { return MulDiv(pixels, DisplayDpi, 96); }
 
 static LRESULT CALLBACK ProgressProc(HWND window, UINT message, WPARAM w, LPARAM l) {
   if (message == WM_PAINT) {
@@ -53,7 +59,7 @@ static LRESULT CALLBACK ProgressProc(HWND window, UINT message, WPARAM w, LPARAM
     HDC dc = BeginPaint(window, &paint);
     RECT r;
     GetClientRect(window, &r);
-    RECT bar = {12, r.bottom - 34, r.right - 12, r.bottom - 14};
+    RECT bar = {Px(12), r.bottom - Px(34), r.right - Px(12), r.bottom - Px(14)};
     FrameRect(dc, &bar, (HBRUSH)GetStockObject(GRAY_BRUSH));
     InflateRect(&bar, -2, -2);
     if (ProgressTotal) bar.right = bar.left + (LONG)((uint64_t)(bar.right - bar.left) * ProgressDone / ProgressTotal);
@@ -84,17 +90,23 @@ static void OpenProgress(u32 total) {
   c.lpszClassName = "SetrunUninstall";
   c.hIcon = LoadIconA(c.hInstance, MAKEINTRESOURCEA(1));
   RegisterClassA(&c);
-  int width = 440, height = 130;
+  HDC screen = GetDC(nullptr);
+  if (screen) {
+    DisplayDpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+  }
+  if (DisplayDpi < 96) DisplayDpi = 96;
+  int width = Px(440), height = Px(130);
   ProgressWindow = CreateWindowExA(0, c.lpszClassName, Texts[TextTitle],
                                    WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_VISIBLE,
                                    (GetSystemMetrics(SM_CXSCREEN) - width) / 2,
                                    (GetSystemMetrics(SM_CYSCREEN) - height) / 2, width, height,
                                    nullptr, nullptr, c.hInstance, nullptr);
   if (!ProgressWindow) return;
-  HWND label = CreateWindowExA(0, "STATIC", Texts[TextRemoving], WS_CHILD | WS_VISIBLE, 12, 10,
-                               width - 30, 18, ProgressWindow, nullptr, c.hInstance, nullptr);
-  ProgressText = CreateWindowExA(0, "STATIC", "", WS_CHILD | WS_VISIBLE | SS_PATHELLIPSIS, 12, 30,
-                                 width - 30, 18, ProgressWindow, nullptr, c.hInstance, nullptr);
+  HWND label = CreateWindowExA(0, "STATIC", Texts[TextRemoving], WS_CHILD | WS_VISIBLE, Px(12), Px(10),
+                               width - Px(30), Px(18), ProgressWindow, nullptr, c.hInstance, nullptr);
+  ProgressText = CreateWindowExA(0, "STATIC", "", WS_CHILD | WS_VISIBLE | SS_PATHELLIPSIS, Px(12), Px(30),
+                                 width - Px(30), Px(18), ProgressWindow, nullptr, c.hInstance, nullptr);
   HFONT font = (HFONT)GetStockObject(DEFAULT_GUI_FONT);
   SendMessageA(label, WM_SETFONT, (WPARAM)font, 0);
   SendMessageA(ProgressText, WM_SETFONT, (WPARAM)font, 0);
@@ -145,6 +157,9 @@ static int ReadOwnFile(const char* path, u8** bytes, u32* length) {
 }
 
 static int Uninstall(const char* arguments) {
+  // The uninstaller runs from the installation folder, which a per-user
+  // product's user can write to: libraries come from the system folder only.
+  RestrictLibrarySearch();
   const int silent = IsSilent(arguments);
   char self[MAX_PATH + 1];
   DWORD n = GetModuleFileNameA(nullptr, self, MAX_PATH);

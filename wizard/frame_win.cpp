@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <richedit.h>
 
+#include "backdrop/painting_win.h"
 #include "base/run_state.h"
 #include "engine/install.h"
 #include "package/tables.h"
@@ -47,11 +48,20 @@ static u32 LayoutValue(u32 offset) { return ReadU32(LayoutRecord + offset); }
 // The width or height of a rectangle, wrapping like the sums above.
 static int Extent(LONG from, LONG to) { return (int)((u32)to - (u32)from); }
 
+// A size or position of the layout header, in pixels of the display.
+static int LayoutPixels(u32 offset) { return ToDisplay((int)LayoutValue(offset)); }
+
 const u8* CurrentPageEntry() {
   return CurrentPageKind < 0 ? nullptr : LayoutPageEntry(Layout(), (u32)CurrentPageKind);
 }
 
 static u32 PageValue(const u8* page, u32 offset) { return ReadU32(page + offset); }
+static int PagePixels(const u8* page, u32 offset) { return ToDisplay((int)PageValue(page, offset)); }
+
+// The frame's height above the button bar, in pixels of the display.
+static int ContentHeight() {
+  return Extent(LayoutPixels(LayoutButtonBarHeight), LayoutPixels(LayoutFrameHeight));
+}
 
 static HBRUSH ColourBrush(u32 colour, int systemColour) {
   return CreateSolidBrush(colour == SystemColour ? GetSysColor(systemColour) : colour);
@@ -132,11 +142,12 @@ static void CreateControls(HWND parent, u32 count, const u8* entries, u32 backgr
     const u32 kind = ReadU16(entry + ControlEntryKind);
     const char* windowClass = ControlClass(kind);
     if (!windowClass) continue;
-    const u32 left = ReadU32(entry + ControlEntryLeft), top = ReadU32(entry + ControlEntryTop);
+    // Each edge scaled on its own: controls that touch at 96 DPI still do.
+    int edges[4];
+    for (int e = 0; e < 4; ++e) edges[e] = ToDisplay((int)ReadU32(entry + ControlEntryLeft + 4 * e));
     HWND control = CreateWindowExA(
         ReadU32(entry + ControlEntryExStyle), windowClass, "", ReadU32(entry + ControlEntryStyle),
-        (int)left, (int)top, (int)(ReadU32(entry + ControlEntryRight) - left),
-        (int)(ReadU32(entry + ControlEntryBottom) - top), parent,
+        edges[0], edges[1], Extent(edges[0], edges[2]), Extent(edges[1], edges[3]), parent,
         (HMENU)(uintptr_t)ReadU16(entry + ControlEntryId), GetModuleHandleA(nullptr), nullptr);
     if (!control) continue;
     if (DialogFont) SendMessageA(control, WM_SETFONT, (WPARAM)DialogFont, FALSE);
@@ -274,9 +285,9 @@ static INT_PTR CALLBACK ButtonBarProc(HWND window, UINT message, WPARAM wParam, 
       LabelButtons();
       Next = GetDlgItem(window, ControlIdNext);
       Cancel = GetDlgItem(window, ControlIdCancel);
-      const u32 height = LayoutValue(LayoutButtonBarHeight);
-      SetWindowPos(window, nullptr, 0, (int)(LayoutValue(LayoutFrameHeight) - height),
-                   (int)LayoutValue(LayoutFrameWidth), (int)height, SWP_NOZORDER);
+      const int height = LayoutPixels(LayoutButtonBarHeight);
+      SetWindowPos(window, nullptr, 0, Extent(height, LayoutPixels(LayoutFrameHeight)),
+                   LayoutPixels(LayoutFrameWidth), height, SWP_NOZORDER);
       return TRUE;
     }
     case WM_PAINT:
@@ -311,7 +322,7 @@ INT_PTR CALLBACK FrameProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
   switch (message) {
     case WM_INITDIALOG: {
       FrameDialog = window;
-      RECT r = {0, 0, (LONG)LayoutValue(LayoutFrameWidth), (LONG)LayoutValue(LayoutFrameHeight)};
+      RECT r = {0, 0, LayoutPixels(LayoutFrameWidth), LayoutPixels(LayoutFrameHeight)};
       int x = 0, y = 0;
       if (LayoutFlagsValue() & LayoutFlagFullScreen) {
         RECT backdrop;
@@ -322,10 +333,7 @@ INT_PTR CALLBACK FrameProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
       }
       SetWindowPos(window, nullptr, x, y, Extent(r.left, r.right), Extent(r.top, r.bottom),
                    SWP_NOZORDER);
-      LOGFONTA font;
-      CopyMemory(&font, LayoutRecord + LayoutDialogFont, sizeof font);
-      font.lfFaceName[LF_FACESIZE - 1] = 0;
-      DialogFont = CreateFontIndirectA(&font);
+      DialogFont = CreatePackageFont(LayoutRecord + LayoutDialogFont);
       SetWindowTextA(window, GetText(7, 0));
       HINSTANCE instance = GetModuleHandleA(nullptr);
       PumpPanes[PaneHeader] =
@@ -374,10 +382,9 @@ INT_PTR PageBaseProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lPara
       EditBrush = ColourBrush(edit, COLOR_WINDOW);
       PumpPanes[PanePage] = window;
       CreateControlTable(window, page, 0, background, edit);
-      const u32 x = PageValue(page, PageEntrySideWidth), y = PageValue(page, PageEntryHeaderHeight);
-      SetWindowPos(window, nullptr, (int)x, (int)y, (int)(LayoutValue(LayoutFrameWidth) - x),
-                   (int)(LayoutValue(LayoutFrameHeight) - LayoutValue(LayoutButtonBarHeight) - y),
-                   SWP_NOZORDER);
+      const int x = PagePixels(page, PageEntrySideWidth), y = PagePixels(page, PageEntryHeaderHeight);
+      SetWindowPos(window, nullptr, x, y, Extent(x, LayoutPixels(LayoutFrameWidth)),
+                   Extent(y, ContentHeight()), SWP_NOZORDER);
       return TRUE;
     }
     case WM_CTLCOLOREDIT:
@@ -395,21 +402,21 @@ INT_PTR PageBaseProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lPara
 
 // Shows a pane at (x, 0) with the given size and draws it with its
 // children at once.
-static void ShowPane(HWND pane, u32 x, u32 width, u32 height) {
-  SetWindowPos(pane, nullptr, (int)x, 0, (int)width, (int)height, SWP_NOZORDER | SWP_SHOWWINDOW);
+static void ShowPane(HWND pane, int x, int width, int height) {
+  SetWindowPos(pane, nullptr, x, 0, width, height, SWP_NOZORDER | SWP_SHOWWINDOW);
   RedrawWindow(pane, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
 }
 
 // Header: the page's header controls with its title (bold unless it brings
 // its own markup) and subtitle.
-static void ShowHeader(const u8* page, u32 sideWidth) {
+static void ShowHeader(const u8* page, int sideWidth) {
   HWND header = Pane(PaneHeader);
   // Rebuilt without drawing: nothing half-built shows (and nothing looking
   // at the windows from outside finds the pane without its title).
   SendMessageA(header, WM_SETREDRAW, FALSE, 0);
   DeleteBrush(&HeaderBrush);
   DestroyChildren(header);
-  const u32 height = PageValue(page, PageEntryHeaderHeight);
+  const int height = PagePixels(page, PageEntryHeaderHeight);
   if (!height) {
     SendMessageA(header, WM_SETREDRAW, TRUE, 0);
     ShowWindow(header, SW_HIDE);
@@ -430,10 +437,10 @@ static void ShowHeader(const u8* page, u32 sideWidth) {
   FreeBlock(&bold);
   SetFormattedText(GetDlgItem(header, ControlIdPageSubtitle), GetText((u32)CurrentPageKind, 1));
   SendMessageA(header, WM_SETREDRAW, TRUE, 0);
-  ShowPane(header, sideWidth, LayoutValue(LayoutFrameWidth) - sideWidth, height);
+  ShowPane(header, sideWidth, Extent(sideWidth, LayoutPixels(LayoutFrameWidth)), height);
 }
 
-static void ShowSidePane(const u8* page, u32 width) {
+static void ShowSidePane(const u8* page, int width) {
   HWND side = Pane(PaneSide);
   DeleteBrush(&SideBrush);
   if (!width) {
@@ -441,7 +448,7 @@ static void ShowSidePane(const u8* page, u32 width) {
     return;
   }
   SideBrush = ColourBrush(PageValue(page, PageEntrySideBackground), COLOR_BTNFACE);
-  ShowPane(side, 0, width, LayoutValue(LayoutFrameHeight) - LayoutValue(LayoutButtonBarHeight));
+  ShowPane(side, 0, width, ContentHeight());
 }
 
 // Shows the current page (its entry exists) with `procedure` and returns its
@@ -452,7 +459,7 @@ static int RunPage(DLGPROC procedure) {
   // The links of the previous page (and header) go before this page's
   // header texts register theirs.
   ClearLinks();
-  const u32 sideWidth = PageValue(page, PageEntrySideWidth);
+  const int sideWidth = PagePixels(page, PageEntrySideWidth);
   ShowHeader(page, sideWidth);
   ShowSidePane(page, sideWidth);
   PageResult = 0;

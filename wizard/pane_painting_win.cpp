@@ -17,12 +17,11 @@ void DrawPaneImage(HDC dc, const u8* image, u32 length, const RECT* imageRect,
   HPALETTE palette = nullptr, previous = nullptr;
   if (image && imageRect && CheckDib(image, length, DibTableUpToEightBits, &info)) {
     if (info.bitCount <= 8) palette = UsePalette(dc, image, length, &previous);
-    // 1:1 at the rectangle's top-left; the pane clips what does not fit. A
-    // top-down image (negative height) comes out upright as well.
+    // At its size on the display (1:1 at 96 DPI) at the rectangle's
+    // top-left; the pane clips what does not fit.
     const RECT& r = *imageRect;
-    const int w = info.width, h = info.height < 0 ? -info.height : info.height;
-    StretchDIBits(dc, r.left, r.top, w, h, 0, 0, w, h, image + info.pixelsOffset,
-                  (const BITMAPINFO*)image, DIB_RGB_COLORS, SRCCOPY);
+    DrawDib(dc, image, info, r.left, r.top, ToDisplay(info.width),
+            ToDisplay(info.height < 0 ? -info.height : info.height));
     if (framed) {
       const int width = r.right - r.left, height = r.bottom - r.top;
       FillSolid(dc, r.left, r.top, width - 1, 1, dark);
@@ -62,8 +61,8 @@ static void PaintPane(HWND pane, const u8* page, bool header) {
     RECT area = {};
     if (ImageTableImage({ImageTable, ImageTableLength},
                         ReadU32(page + (header ? PageEntryHeaderImage : PageEntrySideImage)), &image)) {
-      const i32 w = (i32)ReadU32(image.data + DibWidth), stored = (i32)ReadU32(image.data + DibHeight);
-      const i32 h = stored < 0 ? -stored : stored;
+      const i32 stored = (i32)ReadU32(image.data + DibHeight);
+      const i32 w = ToDisplay((i32)ReadU32(image.data + DibWidth)), h = ToDisplay(stored < 0 ? -stored : stored);
       const PaintRect c = {client.left, client.top, client.right, client.bottom};
       const PaintRect r = header ? HeaderImageRect(c, w, h, flags & PageFlagHeaderImageCentredV,
                                                    flags & PageFlagHeaderImageRight)

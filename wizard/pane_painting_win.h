@@ -6,8 +6,8 @@
 
 #include "base/format.h"
 
-// Draws `image` (a packed DIB of `length` bytes; null = none) 1:1 at the
-// top-left of imageRect, a sunken frame around imageRect when `framed`, and
+// Draws `image` (a packed DIB of `length` bytes; null = none) at its size on
+// the display (1:1 at 96 DPI, ToDisplay) at the top-left of imageRect, a sunken frame around imageRect when `framed`, and
 // an etched line in lineRect (null = none) in the colours derived from the
 // pane's background colour.
 void DrawPaneImage(HDC dc, const u8* image, u32 length, const RECT* imageRect,

@@ -82,6 +82,11 @@ TEST(StubManifest, BothBuildsAskForAdministratorAndTakeEitherLevelInPlace) {
     auto levels = FindExecutionLevels(built.data(), built.size());
     ASSERT_EQ(1u, levels.size());
     EXPECT_EQ("requireAdministrator", levels[0].level);
+    // The wizard scales its layout itself: Windows must not stretch it.
+    EXPECT_NE(std::string::npos,
+              std::string(built.begin(), built.end())
+                  .find("<dpiAware xmlns=\"http://schemas.microsoft.com/SMI/2005/WindowsSettings\">"
+                        "true</dpiAware>"));
 
     Bytes user = StubWithPrivileges(built, Privileges::User);
     ASSERT_EQ(built.size(), user.size());

@@ -4,8 +4,8 @@ by the test driver (wizard_driver.exe) as a user would: every page kind,
 Back, Next and Cancel with its question, the licence rule, the folder page,
 Cancel while a file is decompressed, the finish page after success and
 failure, a forced page, installing behind the scenes and without a finish
-page, the restart question, the close boxes, the single-instance hand-over
-and a damaged page layout.
+page, the restart question, the close boxes, the single-instance hand-over,
+a damaged page layout and the layout at 144 DPI.
 
   run_wizard_tests.py --setrunc PATH --stub SETRUN.EXE --prefix FOLDER
                       [--arch win32|win64] [--case PATTERN]
@@ -454,11 +454,34 @@ def case_damaged_layout_is_refused(ctx):
     check_equal(ctx.wine.run(ctx.setup, timeout=60), 255, "exit code")
 
 
+def case_layout_follows_the_dpi(ctx):
+    """At 144 DPI (Wine's LogPixels) the wizard lays itself out from the
+    layout's 96-DPI figures scaled by 1.5: the frame, the button bar's Next
+    button, the header pane's page title and the folder page's edit box
+    (each edge is rounded on its own: a size may be one pixel off)."""
+    ctx.build(pages=["folder", "finish"])
+    targets = ["frame", "1", "1046", "1004"]
+    steps = ["wizard", title_is("Installation folder")] + ["rect " + t for t in targets]
+    steps += ["click 2", "answer yes", "answer ok", "exit %d" % ABANDONED]
+    desktop = "HKCU\\Control Panel\\Desktop"
+    sizes = {}
+    try:
+        for dpi in (96, 144):
+            ctx.wine.reg_add(desktop, "LogPixels", "REG_DWORD", str(dpi))
+            _, r = ctx.drive(steps)
+            sizes[dpi] = [(int(s["width"]), int(s["height"])) for s in r.verb("rect")]
+    finally:
+        ctx.wine.reg_delete(desktop, "LogPixels")
+    for target, small, large in zip(targets, sizes[96], sizes[144]):
+        check(all(abs(2 * b - 3 * a) <= 2 for a, b in zip(small, large)),
+              "%s: %r at 96 DPI, %r at 144 DPI" % (target, small, large))
+
+
 CASES = [case_every_page_in_turn, case_folder_page, case_cancel_asks_first,
          case_cancel_while_a_file_is_decompressed, case_failed_installation_finish_page,
          case_behind_the_scenes_and_without_finish_page, case_forced_page, case_captions,
          case_finish_page_buttons, case_restart_question, case_second_start_hands_over,
-         case_damaged_layout_is_refused]
+         case_damaged_layout_is_refused, case_layout_follows_the_dpi]
 
 
 def main():

@@ -7,13 +7,17 @@ the installation folder on the disk with the packaged bytes.
 
   walk_project.py --setrunc PATH --stub SETRUN.EXE --prefix FOLDER
                   --project PROJECT.toml [-D NAME=VALUE ...]
-                  [--arch win32|win64] [--screenshots FOLDER [--name NAME]]
+                  [--arch win32|win64] [--screenshots FOLDER [--name NAME]
+                  [--pages KIND,...]] [--dpi DPI]
 
 With --screenshots the prefix shows its windows on a private Xvfb display
 and a PNG of the wizard is saved for every page shown (NAME-N-KIND.png). The
 installing page of a small project is gone before a picture can be taken, so
 for it a second installer is built first: the project with one large file
-more at the end, walked to that file, photographed and cancelled.
+more at the end, walked to that file, photographed and cancelled. --pages
+photographs only the pages of those kinds. --dpi runs the walk with Wine's
+LogPixels at that DPI (the setup program is DPI-aware and scales its
+layout), removed again afterwards.
 Without --screenshots Wine's null display driver is used (CI)."""
 
 import argparse
@@ -35,11 +39,13 @@ from harness import program_bits, remove  # noqa: E402
 KINDS = ["welcome", "information", "licence", "folder", "ready", "installing", "finish"]
 LARGE = 512 << 20     # the extra file that keeps the installing page up for its picture
 LARGE_NAME = "samples.dat"
+DESKTOP = "HKCU\\Control Panel\\Desktop"   # LogPixels: the display's DPI as Wine reads it
 
 
 class Walk:
-    def __init__(self, wine, driver, setup, sequence, shots, name, work_win):
+    def __init__(self, wine, driver, setup, sequence, shots, name, work_win, pages=None):
         self.wine, self.driver, self.setup = wine, driver, setup
+        self.pages = pages or KINDS
         self.sequence, self.shots, self.name, self.work_win = sequence, shots, name, work_win
         self.folder = None
         self.taken = []
@@ -50,7 +56,7 @@ class Walk:
         the frame (a window's client area: the caption is Wine's, drawn
         inactive on a display without a window manager), or the whole
         screen in full-screen mode."""
-        if not self.shots:
+        if not self.shots or kind not in self.pages:
             return []
         number = self.sequence.index(kind) + 1
         self.taken.append("%s-%d-%s" % (self.name, number, kind))
@@ -173,6 +179,9 @@ def main():
     a.add_argument("--arch", choices=["win32", "win64"], default="win64")
     a.add_argument("--screenshots", help="save a PNG of every page into this folder (Xvfb)")
     a.add_argument("--name", default="page")
+    a.add_argument("--pages", type=lambda v: v.split(","), default=KINDS,
+                   help="photograph only these page kinds (comma-separated)")
+    a.add_argument("--dpi", type=int, help="Wine's LogPixels for the walk (96 = 100 %%)")
     a.add_argument("--shot", default="frame", choices=["frame", "backdrop", "screen"],
                    help="what a picture shows (full-screen wizards: screen)")
     args = a.parse_args()
@@ -187,6 +196,8 @@ def main():
         if display:
             display.__enter__()
         use_display(wine, display)
+        if args.dpi:
+            wine.reg_add(DESKTOP, "LogPixels", "REG_DWORD", str(args.dpi))
         work_win = "C:\\setrun-walk"
         remove(wine.host(work_win))
         os.makedirs(wine.host(work_win))
@@ -198,9 +209,9 @@ def main():
         shots = args.screenshots
         if shots:
             os.makedirs(shots, exist_ok=True)
-        walk = Walk(wine, driver, setup, sequence, shots, args.name, work_win)
+        walk = Walk(wine, driver, setup, sequence, shots, args.name, work_win, args.pages)
         walk.target = args.shot
-        if shots and "installing" in sequence:
+        if shots and "installing" in sequence and "installing" in args.pages:
             large = wine.host(work_win + "\\setup-large.exe")
             build(args.setrunc, stub, with_large_file(args.project, work), args.defines, large)
             extra = Walk(wine, driver, large, sequence, shots, args.name, work_win)
@@ -248,6 +259,8 @@ def main():
         print("FAIL: %s" % e, flush=True)
         return 1
     finally:
+        if args.dpi:
+            wine.reg_delete(DESKTOP, "LogPixels")
         shutil.rmtree(work, ignore_errors=True)
         if display:
             from wizard_harness import stop_wine

@@ -943,6 +943,20 @@ static int CmdExit(int argc, char** argv) {
   return 1;
 }
 
+/* The window's screen rectangle, in pixels of the display. */
+static int CmdRect(int argc, char** argv) {
+  const char* why;
+  if (argc != 1) return Fail("usage: rect TARGET");
+  HWND w = Target(argv[0], &why);
+  if (!w) return Fail("%s: %s", Named(argv[0]), why ? why : "no such control");
+  RECT r;
+  if (!GetWindowRect(w, &r)) return Fail("%s: no rectangle", Named(argv[0]));
+  Ok("target=%s left=%ld top=%ld width=%ld height=%ld", argv[0], r.left, r.top, r.right - r.left,
+     r.bottom - r.top);
+  EndLine();
+  return 1;
+}
+
 static int CmdTree(int argc, char** argv) {
   (void)argc, (void)argv;
   Ok("");
@@ -959,7 +973,7 @@ static const struct {
     {"window", CmdWindow},   {"text", CmdText},           {"state", CmdState},     {"wait-text", CmdWaitText},
     {"wait-state", CmdWaitState}, {"set-text", CmdSetText}, {"click", CmdClick},   {"close", CmdClose},
     {"key", CmdKey},         {"answer", CmdAnswer},       {"shot", CmdShot},       {"exit", CmdExit},
-    {"tree", CmdTree},
+    {"tree", CmdTree},       {"rect", CmdRect},
 };
 
 /* ---- the script -------------------------------------------------------- */
@@ -1023,6 +1037,10 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
+  /* Rectangles, screen size and pictures in the display's own pixels at
+   * any DPI, as the setup program (DPI-aware) has them: Windows scales them
+   * to 96 DPI for a program that is not. */
+  SetProcessDPIAware();
   char path[MAX_PATH];
   output = stdout;
   if (out_path) {
