@@ -566,9 +566,15 @@ class Trial {
                                 "WINEDLLOVERRIDES=mscoree,mshtml=;winemenubuilder.exe=d;winedbg.exe=d"});
     Note("making a Wine prefix in " + prefix_);
     const std::string log = work_ + "/boot.log";
-    if (runner_.Run({wine_.loader, "wineboot", "-i"}, log, 300) != 0 ||
-        runner_.Run({wine_.loader, "reg", "add", "HKCU\\Software\\Wine\\Drivers", "/v", "Graphics", "/d", "null", "/f"},
-                    log, 120) != 0) {
+    const std::vector<std::string> nullGraphics = {
+        wine_.loader, "reg", "add", "HKCU\\Software\\Wine\\Drivers", "/v", "Graphics", "/d", "null", "/f"};
+    bool made = runner_.Run({wine_.loader, "wineboot", "-i"}, log, 300) == 0;
+    // On a busy machine the prefix's first programs may still be settling
+    // when wineboot returns, and starting the next one can fail once: wait
+    // for them, and try that start a second time.
+    if (made) Server("-w", 120);
+    made = made && (runner_.Run(nullGraphics, log, 120) == 0 || runner_.Run(nullGraphics, log, 120) == 0);
+    if (!made) {
       std::string text;
       ReadAll(log, &text);
       throw TryError("Wine could not make a prefix in " + prefix_ + ":\n" + text.substr(text.size() > 2000 ? text.size() - 2000 : 0));
